@@ -1,0 +1,173 @@
+/* ovrel.h: the runtime interface that the module and the launcher compile against.
+**
+** Everything a deliverable may call of the runtime is declared here and
+** nowhere else.  On this stand-in the engine underneath is Lua 5.1: the
+** operations whose meaning is the engine's own are the engine's functions,
+** declared with their own signatures; those whose meaning differs, or that
+** are the runtime's own, live in the stand-in library and are reached
+** through the macros at the end of this file.
+*/
+#ifndef OVREL_H
+#define OVREL_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#ifdef __cplusplus
+#define OVREL_EXTERN_C extern "C"
+#else
+#define OVREL_EXTERN_C extern
+#endif
+
+#if defined(_WIN32)
+#if defined(OVREL_BUILDING_STANDIN)
+#define OVREL_API OVREL_EXTERN_C __declspec(dllexport)
+#else
+#define OVREL_API OVREL_EXTERN_C __declspec(dllimport)
+#endif
+#else
+#define OVREL_API OVREL_EXTERN_C __attribute__((visibility("default")))
+#endif
+
+
+/* ------------------------------------------------------------------------
+** Value model: types, stack indices, type codes
+** --------------------------------------------------------------------- */
+
+#if defined(OVREL_BUILDING_STANDIN)
+/* The stand-in itself sees the engine's declarations and codes. */
+#include <lua.h>
+#include <lauxlib.h>
+#else
+
+typedef struct lua_State lua_State;
+typedef int (*lua_CFunction)(lua_State *L);
+typedef const char *(*lua_Reader)(lua_State *L, void *data, size_t *size);
+typedef double lua_Number;
+typedef ptrdiff_t lua_Integer;
+
+typedef struct luaL_Reg {
+  const char *name;
+  lua_CFunction func;
+} luaL_Reg;
+
+/* Pseudo-indices are the engine's: the globals are -10002 as in the
+** runtime, but upvalue n is -10002 - n here (the runtime counts from
+** -10003 for its first upvalue).  Always use lua_upvalueindex. */
+#define LUA_REGISTRYINDEX (-10000)
+#define LUA_GLOBALSINDEX (-10002)
+#define lua_upvalueindex(i) (LUA_GLOBALSINDEX - (i))
+
+#define LUA_MULTRET (-1)
+
+/* The runtime's type codes (lua_type, lua_typename). */
+#define LUA_TNONE (-1)
+#define LUA_TNIL 0
+#define LUA_TBOOLEAN 1
+#define LUA_TNUMBER 2
+#define LUA_TLIGHTUSERDATA 3
+#define LUA_TSTRING 4
+#define LUA_TFUNCTION 5
+#define LUA_TUSERDATA 6
+#define LUA_TTHREAD 7
+#define LUA_TTABLE 9
+
+#define LUA_ENGINE_API OVREL_EXTERN_C
+
+/* Operations with the engine's own meaning. */
+LUA_ENGINE_API lua_State *luaL_newstate(void);
+LUA_ENGINE_API void luaL_openlibs(lua_State *L);
+LUA_ENGINE_API void lua_close(lua_State *L);
+LUA_ENGINE_API int lua_gettop(lua_State *L);
+LUA_ENGINE_API void lua_settop(lua_State *L, int idx);
+LUA_ENGINE_API void lua_pushvalue(lua_State *L, int idx);
+LUA_ENGINE_API void lua_replace(lua_State *L, int idx);
+LUA_ENGINE_API void lua_pushnil(lua_State *L);
+LUA_ENGINE_API void lua_pushboolean(lua_State *L, int b);
+LUA_ENGINE_API void lua_pushinteger(lua_State *L, lua_Integer n);
+LUA_ENGINE_API void lua_pushnumber(lua_State *L, lua_Number n);
+LUA_ENGINE_API void lua_pushstring(lua_State *L, const char *s);
+LUA_ENGINE_API void lua_pushcclosure(lua_State *L, lua_CFunction fn, int n);
+LUA_ENGINE_API void lua_concat(lua_State *L, int n);
+LUA_ENGINE_API lua_Integer lua_tointeger(lua_State *L, int idx);
+LUA_ENGINE_API const char *lua_tolstring(lua_State *L, int idx, size_t *len);
+LUA_ENGINE_API void *lua_touserdata(lua_State *L, int idx);
+LUA_ENGINE_API void lua_createtable(lua_State *L, int narr, int nrec);
+LUA_ENGINE_API void lua_getfield(lua_State *L, int idx, const char *k);
+LUA_ENGINE_API void lua_rawgeti(lua_State *L, int idx, int n);
+LUA_ENGINE_API void lua_setfield(lua_State *L, int idx, const char *k);
+LUA_ENGINE_API void lua_rawseti(lua_State *L, int idx, int n);
+LUA_ENGINE_API void lua_rawset(lua_State *L, int idx);
+LUA_ENGINE_API void *lua_newuserdata(lua_State *L, size_t size);
+LUA_ENGINE_API void lua_call(lua_State *L, int nargs, int nresults);
+LUA_ENGINE_API int lua_pcall(lua_State *L, int nargs, int nresults, int errfunc);
+LUA_ENGINE_API int lua_load(lua_State *L, lua_Reader reader, void *data,
+                            const char *chunkname);
+LUA_ENGINE_API void luaL_checkstack(lua_State *L, int sz, const char *msg);
+LUA_ENGINE_API void *luaL_checkudata(lua_State *L, int ud, const char *tname);
+LUA_ENGINE_API int luaL_newmetatable(lua_State *L, const char *tname);
+LUA_ENGINE_API int luaL_callmeta(lua_State *L, int obj, const char *e);
+
+#endif /* OVREL_BUILDING_STANDIN */
+
+
+/* ------------------------------------------------------------------------
+** Operations whose runtime meaning differs from the engine's
+** --------------------------------------------------------------------- */
+
+/* Type codes of the runtime (see the list above). */
+OVREL_API int ovrel_type(lua_State *L, int idx);
+OVREL_API const char *ovrel_typename(lua_State *L, int tp);
+
+/* Formatting accepts %u besides everything the engine accepts. */
+OVREL_API const char *ovrel_pushfstring(lua_State *L, const char *fmt, ...);
+OVREL_API int ovrel_error(lua_State *L, const char *fmt, ...);
+
+/* An environment can be removed (nil); reading a removed one gives nil. */
+OVREL_API void ovrel_getfenv(lua_State *L, int idx);
+OVREL_API int ovrel_setfenv(lua_State *L, int idx);
+
+/* Registration also wires the runtime's event names to the engine's
+** operators: __writeindex to index assignment, __size to the length. */
+OVREL_API void ovrel_register(lua_State *L, const char *libname,
+                              const luaL_Reg *l);
+
+
+/* ------------------------------------------------------------------------
+** The runtime's own operations
+** --------------------------------------------------------------------- */
+
+OVREL_API void ovr_poptop(lua_State *L);
+OVREL_API lua_Number ovr_tonumber(lua_State *L, int idx);
+/* A heap copy (malloc) of the value's text, or null; the caller frees it. */
+OVREL_API char *ovr_tostring(lua_State *L, int idx);
+OVREL_API void ovr_rawsetfield(lua_State *L, int idx, const char *k);
+
+OVREL_API lua_Number ovr_checknumber(lua_State *L, int idx);
+OVREL_API const char *ovr_checkstring(lua_State *L, int idx);
+OVREL_API const char *ovr_checklstring(lua_State *L, int idx, size_t *len);
+OVREL_API int ovr_checknonnegint(lua_State *L, int idx);
+OVREL_API int ovrL_optposint(lua_State *L, int idx, int def);
+OVREL_API int ovrL_optboolean(lua_State *L, int idx, int def);
+
+/* tname null removes both metatable and user type name. */
+OVREL_API void lua_setmetatabletoobject(lua_State *L, int idx,
+                                        const char *tname, int settype);
+OVREL_API int ovr_getutype(lua_State *L, int idx);
+OVREL_API void ovr_udfreeze(lua_State *L, int idx, int freeze);
+OVREL_API int ovr_udisfrozen(lua_State *L, int idx);
+
+OVREL_API uint32_t tools_nextpow2u32(uint32_t n);
+
+
+#if !defined(OVREL_BUILDING_STANDIN)
+#define lua_type ovrel_type
+#define lua_typename ovrel_typename
+#define lua_pushfstring ovrel_pushfstring
+#define luaL_error ovrel_error
+#define lua_getfenv ovrel_getfenv
+#define lua_setfenv ovrel_setfenv
+#define luaL_register ovrel_register
+#endif
+
+#endif /* OVREL_H */

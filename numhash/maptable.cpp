@@ -1,0 +1,222 @@
+// maptable.cpp: placement, growth and in-place rebuild of a MapTable.
+//
+// The table is open-addressing with a power-of-two number of buckets.  Each
+// bucket has two state bits (live 00, deleted 01, empty 10) packed sixteen to
+// a 32-bit word.  A key's home bucket is the XOR of the two halves of its
+// IEEE-754 bit pattern, masked to the capacity; collisions probe at the
+// triangular offsets 0, 1, 3, 6, ... from home, which visit every bucket once
+// in the first `capacity` probes.
+//
+// Invariants kept by every operation, whenever capacity > 0:
+//   count <= occupied <= grow_limit < capacity, so a bucket is always empty
+//   and every probe ends;
+//   every live key is reached from its home along its probe sequence without
+//   passing an empty bucket.
+//
+// Placement is fixed down to which deleted bucket a put reuses and the order
+// in which a rebuild re-places entries, because scripts walk the buckets in
+// index order: the placement *is* the iteration order they see.
+//
+// A put grows only when occupied has reached grow_limit: by doubling when at
+// least half the buckets are live, else by rebuilding at the same size, which
+// turns deleted buckets back into empty ones.  The rebuild is in place: the
+// key and value arrays are resized (before a growth, after a shrink) and the
+// entries re-placed within them; the only extra memory is the new flag array.
+#include "maptable.h"
+
+#include <stdint.h>
+#include <string.h>
+
+#include "heap.h"
+
+
+static inline uint32_t shift(uint32_t i) { return (i & 15u) << 1; }
+
+static inline uint32_t state_in(const uint32_t *flags, uint32_t i) {
+  return (flags[i >> 4] >> shift(i)) & 3u;
+}
+
+static inline void set_live(uint32_t *flags, uint32_t i) {
+  flags[i >> 4] &= ~(3u << shift(i));
+}
+
+static inline void set_deleted(uint32_t *flags, uint32_t i) {
+  flags[i >> 4] |= 1u << shift(i);
+}
+
+
+uint32_t maptable_sizefor(uint32_t requested) {
+  uint32_t n = requested - 1;
+  n |= n >> 1;
+  n |= n >> 2;
+  n |= n >> 4;
+  n |= n >> 8;
+  n |= n >> 16;
+  n += 1;
+  return n < 4 ? 4 : n;
+}
+
+
+/* floor(n * 0.77 + 0.5), exact in integers for every power of two <= 2^31. */
+uint32_t maptable_limitfor(uint32_t capacity) {
+  return (uint32_t)(((uint64_t)capacity * 77u + 50u) / 100u);
+}
+
+
+uint32_t maptable_home(double key, uint32_t capacity) {
+  uint64_t bits;
+  memcpy(&bits, &key, sizeof bits);
+  return ((uint32_t)bits ^ (uint32_t)(bits >> 32)) & (capacity - 1);
+}
+
+
+uint32_t maptable_find(const MapTable *t, double key) {
+  if (t->capacity == 0) return MAPTABLE_ABSENT;
+  const uint32_t mask = t->capacity - 1;
+  const uint32_t start = maptable_home(key, t->capacity);
+  uint32_t i = start, step = 0;
+  for (;;) {
+    uint32_t st = state_in(t->flags, i);
+    if (st == MAPTABLE_EMPTY) return MAPTABLE_ABSENT;
+    if (st == MAPTABLE_LIVE && t->keys[i] == key) return i;
+    i = (i + ++step) & mask;
+    if (i == start) return MAPTABLE_ABSENT;
+  }
+}
+
+
+/* Makes room before a put: a same-size rebuild when fewer than half the
+** buckets are live, else a doubling.  Either leaves occupied below the new
+** bound, except at the largest capacity, where nothing can grow and the put
+** must fail rather than fill the last empty bucket. */
+static bool make_room(MapTable *t) {
+  uint32_t requested = (uint64_t)t->capacity > 2ull * t->count
+                           ? t->capacity - 1
+                           : t->capacity + 1;
+  if (!maptable_rehash(t, requested)) return false;
+  return t->occupied < t->grow_limit;
+}
+
+
+MapPutStatus maptable_put(MapTable *t, double key, uint32_t *bucket) {
+  if (t->occupied >= t->grow_limit && !make_room(t)) return MAPTABLE_FAILED;
+
+  const uint32_t mask = t->capacity - 1;
+  uint32_t i = maptable_home(key, t->capacity);
+  uint32_t st = state_in(t->flags, i);
+  if (st != MAPTABLE_EMPTY) {
+    /* Remember the last deleted bucket passed: the one nearest to the empty
+    ** bucket that ends the probe is the one a new key reuses. */
+    uint32_t site = MAPTABLE_ABSENT, step = 0;
+    while (st != MAPTABLE_EMPTY && (st == MAPTABLE_DELETED || t->keys[i] != key)) {
+      if (st == MAPTABLE_DELETED) site = i;
+      i = (i + ++step) & mask;
+      st = state_in(t->flags, i);
+    }
+    if (st == MAPTABLE_LIVE) {
+      *bucket = i;
+      return MAPTABLE_PRESENT;
+    }
+    if (site != MAPTABLE_ABSENT) {
+      i = site;
+      st = MAPTABLE_DELETED;
+    }
+  }
+  t->keys[i] = key;
+  set_live(t->flags, i);
+  t->count++;
+  *bucket = i;
+  if (st == MAPTABLE_DELETED) return MAPTABLE_REUSED;
+  t->occupied++;
+  return MAPTABLE_NEW;
+}
+
+
+void maptable_erase(MapTable *t, uint32_t bucket) {
+  if (bucket >= t->capacity || state_in(t->flags, bucket) != MAPTABLE_LIVE) return;
+  set_deleted(t->flags, bucket);
+  t->count--;
+}
+
+
+/* Re-places every live entry for the capacity ncap, within the arrays.  The
+** old flag array tells which buckets still hold entries not yet moved: an
+** entry that lands on one of those swaps with it and the displaced entry is
+** placed next, so each entry moves once and nothing is overwritten. */
+static void replace_entries(MapTable *t, uint32_t *nflags, uint32_t ncap) {
+  uint32_t *oflags = t->flags;
+  const uint32_t oldcap = t->capacity, mask = ncap - 1;
+  for (uint32_t j = 0; j < oldcap; j++) {
+    if (state_in(oflags, j) != MAPTABLE_LIVE) continue;
+    double key = t->keys[j];
+    char *value = t->values[j];
+    set_deleted(oflags, j);
+    for (;;) {
+      uint32_t i = maptable_home(key, ncap), step = 0;
+      while (state_in(nflags, i) != MAPTABLE_EMPTY) i = (i + ++step) & mask;
+      set_live(nflags, i);
+      if (i < oldcap && state_in(oflags, i) == MAPTABLE_LIVE) {
+        double k = t->keys[i];
+        char *v = t->values[i];
+        t->keys[i] = key;
+        t->values[i] = value;
+        set_deleted(oflags, i);
+        key = k;
+        value = v;
+        continue;
+      }
+      t->keys[i] = key;
+      t->values[i] = value;
+      break;
+    }
+  }
+}
+
+
+bool maptable_rehash(MapTable *t, uint32_t requested) {
+  const uint32_t ncap = maptable_sizefor(requested);
+  const uint32_t limit = maptable_limitfor(ncap);
+  if (t->count >= limit) return true;  /* too small to hold the entries: no change */
+
+  if ((uint64_t)ncap > SIZE_MAX / sizeof(double) ||
+      (uint64_t)ncap > SIZE_MAX / sizeof(char *))
+    return false;
+  const size_t flagbytes = (size_t)maptable_flagwords(ncap) * sizeof(uint32_t);
+  uint32_t *nflags = (uint32_t *)heap_malloc(flagbytes);
+  if (!nflags) return false;
+  memset(nflags, MAPTABLE_EMPTY_FILL, flagbytes);
+
+  if (ncap > t->capacity) {
+    /* A larger keys array left behind by a failed values enlargement is
+    ** harmless: the arrays only need at least capacity slots. */
+    double *keys = (double *)heap_realloc(t->keys, (size_t)ncap * sizeof(double));
+    if (!keys) {
+      heap_free(nflags);
+      return false;
+    }
+    t->keys = keys;
+    char **values = (char **)heap_realloc(t->values, (size_t)ncap * sizeof(char *));
+    if (!values) {
+      heap_free(nflags);
+      return false;
+    }
+    t->values = values;
+  }
+
+  replace_entries(t, nflags, ncap);
+
+  if (ncap < t->capacity) {
+    /* Keeping the larger arrays is sound if the allocator will not shrink. */
+    double *keys = (double *)heap_realloc(t->keys, (size_t)ncap * sizeof(double));
+    if (keys) t->keys = keys;
+    char **values = (char **)heap_realloc(t->values, (size_t)ncap * sizeof(char *));
+    if (values) t->values = values;
+  }
+
+  heap_free(t->flags);
+  t->flags = nflags;
+  t->capacity = ncap;
+  t->occupied = t->count;
+  t->grow_limit = limit;
+  return true;
+}

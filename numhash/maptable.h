@@ -1,0 +1,69 @@
+// maptable.h: the open-addressing table from double keys to heap strings.
+#ifndef NUMHASH_MAPTABLE_H
+#define NUMHASH_MAPTABLE_H
+
+#include <stdint.h>
+
+struct MapTable {
+  uint32_t capacity;    // buckets: 0, or a power of two from 4 to 2^31
+  uint32_t count;       // live entries
+  uint32_t occupied;    // live or deleted buckets
+  uint32_t grow_limit;  // occupancy bound for this capacity
+  uint32_t *flags;      // 2 state bits per bucket, 16 buckets per word
+  double *keys;
+  char **values;        // the owner's strings; core code only moves them
+};
+
+/* Bucket states, as the two bits of a bucket read from its flag word. */
+enum : uint32_t {
+  MAPTABLE_LIVE = 0,
+  MAPTABLE_DELETED = 1,
+  MAPTABLE_EMPTY = 2,
+};
+
+/* Results of maptable_put. */
+enum MapPutStatus {
+  MAPTABLE_NEW,      // an empty bucket was claimed
+  MAPTABLE_REUSED,   // a deleted bucket was claimed
+  MAPTABLE_PRESENT,  // the key was already live there
+  MAPTABLE_FAILED,   // the rebuild it needed could not allocate
+};
+
+constexpr uint32_t MAPTABLE_ABSENT = UINT32_MAX;
+
+/* Flag arrays are filled with this byte, which makes every bucket empty. */
+constexpr unsigned char MAPTABLE_EMPTY_FILL = 0xAA;
+
+static inline uint32_t maptable_state(const MapTable *t, uint32_t i) {
+  return (t->flags[i >> 4] >> ((i & 15u) << 1)) & 3u;
+}
+
+static inline bool maptable_islive(const MapTable *t, uint32_t i) {
+  return maptable_state(t, i) == MAPTABLE_LIVE;
+}
+
+/* Words in the flag array of a table of the given capacity (> 0). */
+static inline uint32_t maptable_flagwords(uint32_t capacity) {
+  return capacity < 16 ? 1 : capacity >> 4;
+}
+
+/* The sizing rule: the capacity that a requested size gives, and its bound. */
+uint32_t maptable_sizefor(uint32_t requested);
+uint32_t maptable_limitfor(uint32_t capacity);
+
+uint32_t maptable_home(double key, uint32_t capacity);
+
+/* The live bucket holding key, or MAPTABLE_ABSENT. */
+uint32_t maptable_find(const MapTable *t, double key);
+
+/* Finds or claims the bucket for key; *bucket is valid unless FAILED.
+** For NEW and REUSED the caller stores the value before anything else
+** reads the table. */
+MapPutStatus maptable_put(MapTable *t, double key, uint32_t *bucket);
+
+void maptable_erase(MapTable *t, uint32_t bucket);
+
+/* false only for an allocation failure, which leaves the table unchanged. */
+bool maptable_rehash(MapTable *t, uint32_t requested);
+
+#endif

@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# setup.sh: installs the Debian packages the build, tests and examples need.
+# Does nothing slow when they are all present.
+set -euo pipefail
+
+packages=(cmake make g++ pkg-config liblua5.1-0-dev lua5.1 libgtest-dev valgrind)
+packages+=("$@")
+
+missing=()
+for p in "${packages[@]}"; do
+  status=$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null || true)
+  [[ $status == "install ok installed" ]] || missing+=("$p")
+done
+((${#missing[@]} == 0)) && exit 0
+
+echo "setup: installing ${missing[*]}" >&2
+sudo=()
+((EUID == 0)) || sudo=(sudo)
+export DEBIAN_FRONTEND=noninteractive
+"${sudo[@]}" apt-get update -qq
+"${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

@@ -1,0 +1,4 @@
+// placeholder
+#include <gtest/gtest.h>
+#include "maptable.h"
+TEST(MapTable, Builds) { MapTable t{}; EXPECT_TRUE(maptable_rehash(&t, 8)); }
