@@ -1,0 +1,31 @@
+// selfpath_win.cpp: the program's own file through the system's search path.
+#include "selfpath.h"
+
+#include <errno.h>
+#include <windows.h>
+
+
+/* SearchPathA leaves errno alone; give the report its true reason. */
+static void seterrno(DWORD code) {
+  switch (code) {
+    case ERROR_ACCESS_DENIED: errno = EACCES; break;
+    case ERROR_FILENAME_EXCED_RANGE: errno = ENAMETOOLONG; break;
+    case ERROR_NOT_ENOUGH_MEMORY:
+    case ERROR_OUTOFMEMORY: errno = ENOMEM; break;
+    default: errno = ENOENT; break;
+  }
+}
+
+
+int selfpath(const char *name, char *filename, size_t size) {
+  DWORD n = SearchPathA(NULL, name, ".exe", (DWORD)size, filename, NULL);
+  if (n == 0) {
+    seterrno(GetLastError());
+    return 0;
+  }
+  if (n >= size) {  /* found, but the path does not fit: cannot be opened */
+    errno = ENAMETOOLONG;
+    return 0;
+  }
+  return 1;
+}
