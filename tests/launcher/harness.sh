@@ -1,0 +1,136 @@
+# harness.sh: what the launcher tests share.  Sourced, not run.
+#
+# Every difference between platforms lives in this file: the suffix of
+# programs, the program that runs them (an emulator for a cross build), the
+# runtime files a program needs beside it, how a program is started under a
+# chosen name, and the line ends of what it prints.  The cases themselves
+# are the same everywhere.
+#
+# From the environment (CTest sets them):
+#   LAUNCHER      the bare launcher          GLUE  the glue tool
+#   RUNTIME_LIBS  files a program needs beside it, separated by "|"
+#   EXE           suffix of programs ("" or ".exe")
+#   RUN           runs a program of the target ("" natively, e.g. wine)
+#   NOARGV        starts a program without argv[0] (POSIX only)
+
+set -u
+: "${LAUNCHER:?}" "${GLUE:?}" "${RUNTIME_LIBS:?}"
+EXE=${EXE-}
+RUN=${RUN-}
+NOARGV=${NOARGV-}
+
+# T: the folder the cases work in; R: where a run's output is kept.
+T=$(mktemp -d "${TMPDIR:-/tmp}/ovrelrun-test.XXXXXX")
+T=$(cd "$T" && pwd -P)  # the launcher reports physical paths
+R=$(mktemp -d "${TMPDIR:-/tmp}/ovrelrun-out.XXXXXX")
+trap 'rm -rf "$T" "$R"' EXIT
+
+failures=0
+checks=0
+
+# Copies the runtime files into folder $1, as a shipped program has them.
+stage() {
+  local IFS='|' lib
+  for lib in $RUNTIME_LIBS; do cp "$lib" "$1/"; done
+}
+stage "$T"
+
+native() { [[ -z $RUN && -z $EXE ]]; }
+
+# le32 N: N as 4 bytes, signed 32-bit little-endian.
+le32() {
+  local v=$(( $1 & 0xffffffff )) i
+  for i in 0 8 16 24; do printf "\\x$(printf %02x $(( (v >> i) & 255 )))"; done
+}
+
+# trailer SIZE1 SIZE2: the 16-byte record.
+trailer() { printf '%%%%srglue'; le32 "$1"; le32 "$2"; }
+
+# mkprog FILE SCRIPT [SIZE1 [SIZE2]]: FILE is the launcher, SCRIPT and a
+# trailer; the sizes default to the right ones.
+mkprog() {
+  local file=$1 script=$2
+  local image script_len
+  image=$(wc -c < "$LAUNCHER") script_len=$(wc -c < "$script")
+  { cat "$LAUNCHER" "$script"; trailer "${3:-$image}" "${4:-$script_len}"; } > "$file"
+  chmod +x "$file"
+}
+
+# progfile FILE TEXT: the program FILE running the script TEXT (bytes as
+# printf %b reads them), which is kept in FILE.lua.
+progfile() {
+  printf '%b' "$2" > "$1.lua"
+  mkprog "$1" "$1.lua"
+}
+
+# prog NAME TEXT: the same as $T/NAME$EXE.
+prog() { progfile "$T/$1$EXE" "$2"; }
+
+# run DIR ARGV0 FILE [ARGS...]: runs FILE in folder DIR with the program
+# name ARGV0; sets status, out and err.  What the program prints is read
+# with Unix line ends.
+run() {
+  local dir=$1 argv0=$2 file=$3
+  shift 3
+  ( cd "$dir" && exec -a "$argv0" $RUN "$file" "$@" ) > "$R/out" 2> "$R/err"
+  capture $?
+}
+
+# capture STATUS: takes the status and what was written to $R/out and
+# $R/err, with Unix line ends.
+capture() {
+  status=$1
+  out=$(tr -d '\r' < "$R/out"; printf x) out=${out%x}
+  err=$(tr -d '\r' < "$R/err"; printf x) err=${err%x}
+}
+
+# runp NAME [ARGS...]: runs $T/NAME$EXE from $T as "./NAME$EXE"; P is
+# the program name the reports start with.
+runp() {
+  local name=$1
+  shift
+  P="./$name$EXE"
+  run "$T" "$P" "$T/$name$EXE" "$@"
+}
+
+show() { printf '%q' "$1"; }
+
+# expect WHAT STATUS STDOUT STDERR: the last run ended so.  STDERR is the
+# report without the newline that ends it; "" when nothing is written.
+expect() {
+  checks=$((checks + 1))
+  local nl=$'\n'
+  set -- "$1" "$2" "$3" "${4:+$4$nl}"
+  if [[ $status == "$2" && $out == "$3" && $err == "$4" ]]; then
+    echo "ok   $1"
+  else
+    failures=$((failures + 1))
+    echo "FAIL $1"
+    [[ $status == "$2" ]] || echo "     status: expected $2, got $status"
+    [[ $out == "$3" ]] || printf '     stdout: expected %s\n             got      %s\n' "$(show "$3")" "$(show "$out")"
+    [[ $err == "$4" ]] || printf '     stderr: expected %s\n             got      %s\n' "$(show "$4")" "$(show "$err")"
+  fi
+}
+
+# truth WHAT COMMAND...: the command succeeds.
+truth() {
+  local what=$1
+  shift
+  checks=$((checks + 1))
+  if "$@"; then
+    echo "ok   $what"
+  else
+    failures=$((failures + 1))
+    echo "FAIL $what"
+  fi
+}
+
+# The traceback that the runtime adds to an error raised in the main chunk.
+trace_main() {
+  printf '%s' $'\nstack traceback:\n\t[C]: in function \'error\'\n\t:'"$1"$': in main chunk\n\t[C]: ?'
+}
+
+done_cases() {
+  echo "$checks checks, $failures failed"
+  (( checks > 0 && failures == 0 ))
+}

@@ -1,0 +1,276 @@
+#!/usr/bin/env bash
+# launcher_test.sh GROUP: self-running programs built in a temporary folder
+# and run, with their exact reports and exit status.
+#
+# Groups: args errors trailer firstline naming.  A program is mostly run as
+# ./NAME from its folder; cases that need the launcher to look for a file
+# other than the one running start it under another program name.
+source "$(dirname "$0")/harness.sh"
+
+# Reports what the script received: the count of its variable arguments
+# and of the entries of args, then both lists.
+ARGS_SCRIPT='local n = 0
+for _ in pairs(args) do n = n + 1 end
+io.write(select("#", ...), " ", n, "\\n")
+for i = 0, n - 1 do io.write("args[", i, "]=[", args[i], "]\\n") end
+local v = {...}
+for i = 1, select("#", ...) do io.write("...[", i, "]=[", v[i], "]\\n") end
+'
+
+group_args() {
+  prog show "$ARGS_SCRIPT"
+  runp show
+  expect "no arguments: args holds the program name only" 0 \
+    "0 1"$'\n'"args[0]=[$P]"$'\n' ""
+
+  runp show one two
+  expect "two arguments, in order, in ... and in args" 0 \
+    "2 3"$'\n'"args[0]=[$P]"$'\n'"args[1]=[one]"$'\n'"args[2]=[two]"$'\n'"...[1]=[one]"$'\n'"...[2]=[two]"$'\n' ""
+
+  runp show "a b" "" " c "
+  expect "arguments with blanks, and an empty one, stay whole" 0 \
+    "3 4"$'\n'"args[0]=[$P]"$'\n'"args[1]=[a b]"$'\n'"args[2]=[]"$'\n'"args[3]=[ c ]"$'\n'"...[1]=[a b]"$'\n'"...[2]=[]"$'\n'"...[3]=[ c ]"$'\n' ""
+
+  prog count 'io.write(select("#", ...), " ", #args, " ", args[#args], "\\n")'
+  local many=()
+  for ((i = 1; i <= 7000; i++)); do many+=("$i"); done
+  runp count "${many[@]}"
+  expect "seven thousand arguments" 0 "7000 7000 7000"$'\n' ""
+  for ((i = 7001; i <= 9000; i++)); do many+=("$i"); done
+  runp count "${many[@]}"
+  expect "more arguments than the stack takes: the stack error, traced" 1 "" \
+    "$P: stack overflow (Too many arguments to script.)"$'\nstack traceback:\n\t[C]: ?'
+
+  prog normal 'io.write("done\\n")'
+  runp normal
+  expect "a normal end: status 0, nothing on stderr" 0 $'done\n' ""
+
+  prog flush 'io.write("partial") error("late")'
+  runp flush
+  expect "output written before an error is flushed" 1 "partial" "$P: :1: late$(trace_main 1)"
+
+  # Kernels that refuse a program without a name give it an empty one.
+  if [[ -n $NOARGV ]]; then
+    local given
+    given=$("$NOARGV")
+    "$NOARGV" "$T/normal$EXE" > "$R/out" 2> "$R/err"
+    capture $?
+    if [[ $given == none ]]; then
+      expect "no program name: the default name in the report" 1 "" \
+        "ovrelrun: Cannot locate this executable."
+    else
+      expect "an empty program name (the kernel's stand-in for none)" 1 "" \
+        ": Cannot open : No such file or directory."
+    fi
+  fi
+}
+
+group_errors() {
+  prog str 'local function f() error("boom") end\nf()\n'
+  runp str
+  expect "a string error, with the traceback at level 2" 1 "" \
+    "$P: :1: boom"$'\nstack traceback:\n\t[C]: in function \'error\'\n\t:1: in function \'f\'\n\t:2: in main chunk\n\t[C]: ?'
+
+  prog num 'error(42, 0)'
+  runp num
+  expect "a number has a text form: traced" 1 "" "$P: 42$(trace_main 1)"
+
+  prog tbl 'error({})'
+  runp tbl
+  expect "a table without __tostring: named by its type, traced" 1 "" \
+    "$P: (error object is a table value)$(trace_main 1)"
+
+  prog custom 'error(setmetatable({}, {__tostring = function() return "custom report" end}))'
+  runp custom
+  expect "a table whose __tostring gives a string: that string alone" 1 "" "$P: custom report"
+
+  prog tsnum 'error(setmetatable({}, {__tostring = function() return 7 end}))'
+  runp tsnum
+  expect "__tostring giving a number: named by the type, traced" 1 "" \
+    "$P: (error object is a table value)$(trace_main 1)"
+
+  prog tsnil 'error(setmetatable({}, {__tostring = function() end}))'
+  runp tsnil
+  expect "__tostring giving nothing: named by the type, traced" 1 "" \
+    "$P: (error object is a table value)$(trace_main 1)"
+
+  prog nilerr 'error()'
+  runp nilerr
+  expect "nil: named by its type, traced" 1 "" "$P: (error object is a nil value)$(trace_main 1)"
+
+  prog booleanerr 'error(false)'
+  runp booleanerr
+  expect "false: named by its type, traced" 1 "" "$P: (error object is a boolean value)$(trace_main 1)"
+
+  prog nodebug 'debug = nil\nerror("bare")'
+  runp nodebug
+  expect "debug removed: the message without traceback" 1 "" "$P: :2: bare"
+
+  prog numdebug 'debug = 5 error("bare")'
+  runp numdebug
+  expect "debug not a table: no traceback" 1 "" "$P: :1: bare"
+
+  prog notrace 'debug.traceback = "no" error("bare")'
+  runp notrace
+  expect "debug.traceback not a function: no traceback" 1 "" "$P: :1: bare"
+
+  prog notracetbl 'debug.traceback = nil error({})'
+  runp notracetbl
+  expect "no traceback for a table either" 1 "" "$P: (error object is a table value)"
+
+  prog owntrace 'debug.traceback = function(m, l) return "[" .. m .. "@" .. l .. "]" end error("x", 0)'
+  runp owntrace
+  expect "a replaced traceback gets the message and level 2" 1 "" "$P: [x@2]"
+
+  prog tracetable 'debug.traceback = function() return {} end error("x")'
+  runp tracetable
+  expect "a traceback that gives no text: named by its type" 1 "" "$P: (error object is a table value)"
+
+  prog runtime 'local t = nil\nlocal x = t.field'
+  runp runtime
+  expect "an error of the runtime itself" 1 "" \
+    "$P: :2: attempt to index local 't' (a nil value)"$'\nstack traceback:\n\t:2: in main chunk\n\t[C]: ?'
+}
+
+group_trailer() {
+  cp "$LAUNCHER" "$T/ovrelrun$EXE"
+  runp ovrelrun
+  expect "the bare launcher: no glue, with its full path" 1 "" \
+    "$P: Cannot find an Ovrel program in $T/ovrelrun$EXE: no glue."
+
+  printf 'tiny' > "$T/short"
+  run "$T" ./short "$T/ovrelrun$EXE"
+  expect "a file shorter than the trailer: seek fails" 1 "" \
+    "./short: Cannot seek $T/short: Invalid argument."
+
+  printf 'io.write("x")' > "$T/neg.lua"
+  mkprog "$T/neg$EXE" "$T/neg.lua" -1
+  runp neg
+  expect "a negative script offset: seek fails" 1 "" "$P: Cannot seek $T/neg$EXE: Invalid argument."
+
+  # The rest of the file, trailer included, falls into the comment that
+  # ends the script; its sizes hold no line-end byte.
+  { head -c 100 /dev/zero | tr '\0' 'x'; printf 'io.write("whole")\n--'; trailer 100 4000; } > "$T/long"
+  run "$T" ./long "$T/ovrelrun$EXE"
+  expect "a length past the end of the file: read up to the end" 0 "whole" ""
+
+  prog damaged 'io.write("x")'
+  printf 'X' | dd of="$T/damaged$EXE" bs=1 seek=$(( $(wc -c < "$T/damaged$EXE") - 9 )) conv=notrunc 2>/dev/null
+  runp damaged
+  expect "one byte of the signature changed: no glue" 1 "" \
+    "$P: Cannot find an Ovrel program in $T/damaged$EXE: no glue."
+
+  mkdir "$T/adir"
+  run "$T" ./adir "$T/ovrelrun$EXE"
+  expect "a program name that is a folder: cannot open" 1 "" "./adir: Cannot open ./adir: Is a directory."
+
+  run "$T" ./missing "$T/ovrelrun$EXE"
+  expect "a program name with a path to nothing: cannot open" 1 "" \
+    "./missing: Cannot open ./missing: No such file or directory."
+}
+
+group_firstline() {
+  prog lf '#!/usr/bin/env ovrelrun\n\nerror("three")\n'
+  runp lf
+  expect "a # line with LF: line 3 stays line 3" 1 "" "$P: :3: three$(trace_main 3)"
+
+  prog crlf '#!/usr/bin/env ovrelrun\r\n\r\nerror("three")\r\n'
+  runp crlf
+  expect "a # line with CRLF: line 3 stays line 3" 1 "" "$P: :3: three$(trace_main 3)"
+
+  prog syntax3 '# comment\nlocal a = 1\nlocal = 2\n'
+  runp syntax3
+  expect "a compile error after a # line: line 3, no traceback" 1 "" "$P: :3: '<name>' expected near '='"
+
+  prog nolf '#x\nio.write("last")'
+  runp nolf
+  expect "a # line and a last line without newline" 0 "last" ""
+
+  prog onlyhash '#!io.write("not run")'
+  runp onlyhash
+  expect "a single # line without newline: an empty chunk" 0 "" ""
+
+  prog hash '#'
+  runp hash
+  expect "the single byte #: an empty chunk" 0 "" ""
+
+  prog empty ''
+  runp empty
+  expect "an empty script" 0 "" ""
+
+  prog space ' #x = 1'
+  runp space
+  expect "a # that is not the first byte is the script's" 1 "" "$P: :1: unexpected symbol near '#'"
+
+  # 600 bytes in all: the string literal crosses the first block's end.
+  local pad
+  pad=$(head -c 580 /dev/zero | tr '\0' 'y')
+  prog six "io.write(#\"$pad\", \"\\\\n\")\n"
+  truth "the script has 600 bytes" test "$(wc -c < "$T/six.lua")" -eq 600
+  runp six
+  expect "a 600-byte script runs whole" 0 $'580\n' ""
+
+  prog bad 'x = = 1'
+  runp bad
+  expect "a script that does not compile: the loader's message alone" 1 "" "$P: :1: unexpected symbol near '='"
+
+  prog unfinished 'local s = "open'
+  runp unfinished
+  expect "an unfinished string" 1 "" "$P: :1: unfinished string near '<eof>'"
+}
+
+group_naming() {
+  native || { echo "skip naming: needs a program name of our choosing"; return; }
+  mkdir -p "$T/sub" "$T/path" "$T/else"
+  stage "$T/sub"
+  progfile "$T/sub/prog.exe" 'io.write(args[0], " ran sub/prog.exe")'
+  run "$T/sub" prog "$T/sub/prog.exe"
+  expect "a name without .exe: found with .exe in the program's folder" 0 "prog ran sub/prog.exe" ""
+
+  run "$T/sub" ./prog "$T/sub/prog.exe"
+  expect "a path without .exe: found with .exe" 0 "./prog ran sub/prog.exe" ""
+
+  run "$T/sub" prog.exe "$T/sub/prog.exe"
+  expect "a name with .exe is searched unchanged" 0 "prog.exe ran sub/prog.exe" ""
+
+  progfile "$T/incwd.exe" 'io.write("ran incwd.exe")'
+  run "$T" incwd "$T/sub/prog.exe"
+  expect "then the current folder" 0 "ran incwd.exe" ""
+
+  progfile "$T/path/viapath.exe" 'io.write("ran path/viapath.exe")'
+  PATH="$T/else:$T/path:$PATH" run / viapath "$T/sub/prog.exe"
+  expect "then each folder of PATH" 0 "ran path/viapath.exe" ""
+
+  progfile "$T/sub/both" 'io.write("ran sub/both")'
+  progfile "$T/both" 'io.write("ran both in cwd")'
+  run "$T" both "$T/sub/prog.exe"
+  expect "the program's folder comes before the current one" 0 "ran sub/both" ""
+
+  cp "$T/sub/prog.exe" "$T/sub/tool.v2.exe"
+  run "$T/sub" tool.v2 "$T/sub/prog.exe"
+  expect "a name with another extension gets no .exe" 1 "" \
+    "tool.v2: Cannot open tool.v2: No such file or directory."
+
+  run / nosuch-ovrel-program "$T/sub/prog.exe"
+  expect "a name found nowhere" 1 "" \
+    "nosuch-ovrel-program: Cannot open nosuch-ovrel-program: No such file or directory."
+
+  cp "$LAUNCHER" "$T/sub/bare"
+  run "$T" ./sub/./bare "$T/sub/bare"
+  expect "the reported path is absolute, without . steps" 1 "" \
+    "./sub/./bare: Cannot find an Ovrel program in $T/sub/bare: no glue."
+
+  # From a folder deeper than the path limit, the program is found by a
+  # relative name but its full path does not fit.
+  local part
+  part=$(head -c 200 /dev/zero | tr '\0' 'd')
+  ( cd "$T" && for ((i = 0; i < 22; i++)); do mkdir "$part" && cd "$part" || exit 9; done
+    cp "$T/sub/prog.exe" ./prog.exe
+    exec -a ./prog.exe "$T/sub/prog.exe" ) > "$R/out" 2> "$R/err"
+  capture $?
+  expect "a full path longer than the limit cannot be opened" 1 "" \
+    "./prog.exe: Cannot open ./prog.exe: File name too long."
+}
+
+group_"$1"
+done_cases

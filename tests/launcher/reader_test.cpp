@@ -1,0 +1,140 @@
+// reader_test.cpp: block sizes and the first-line skip of the script reader.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "reader.h"
+
+namespace {
+
+// A State over a temporary file holding `bytes`, positioned at `start`.
+struct Script {
+  State S{};
+  explicit Script(const std::string &bytes, size_t size, long start = 0) {
+    S.f = std::tmpfile();
+    EXPECT_NE(S.f, nullptr);
+    std::fwrite(bytes.data(), 1, bytes.size(), S.f);
+    std::fseek(S.f, start, SEEK_SET);
+    S.size = size;
+  }
+  ~Script() { std::fclose(S.f); }
+
+  // Calls myget until it returns null; the lengths of the blocks, and
+  // their bytes joined in `chunk`.
+  std::vector<size_t> drain(std::string &chunk) {
+    std::vector<size_t> blocks;
+    for (;;) {
+      size_t n = 12345;
+      const char *b = myget(nullptr, &S, &n);
+      if (b == nullptr) {
+        EXPECT_EQ(n, 0u) << "the end is reported with length 0";
+        return blocks;
+      }
+      EXPECT_EQ(b, S.buff);
+      EXPECT_GT(n, 0u) << "no empty block before the end";
+      chunk.append(b, n);
+      blocks.push_back(n);
+    }
+  }
+};
+
+std::string bytes(size_t n) {
+  std::string s;
+  for (size_t i = 0; i < n; i++) s += static_cast<char>('a' + i % 26);
+  return s;
+}
+
+using Blocks = std::vector<size_t>;
+
+
+TEST(Myget, DeliversBlocksOfAtMost512Bytes) {
+  std::string text = bytes(600), chunk;
+  Script s(text, 600);
+  EXPECT_EQ(s.drain(chunk), (Blocks{512, 88}));
+  EXPECT_EQ(chunk, text);
+  EXPECT_EQ(s.S.size, 0u);
+
+  std::string exact = bytes(1024), chunk2;
+  Script t(exact, 1024);
+  EXPECT_EQ(t.drain(chunk2), (Blocks{512, 512}));
+  EXPECT_EQ(chunk2, exact);
+}
+
+
+TEST(Myget, StopsAtTheDeclaredLength) {
+  std::string text = bytes(600), chunk;
+  Script s(text, 100);
+  EXPECT_EQ(s.drain(chunk), (Blocks{100}));
+  EXPECT_EQ(chunk, text.substr(0, 100));
+  EXPECT_EQ(std::ftell(s.S.f), 100) << "nothing past the script is read";
+}
+
+
+TEST(Myget, StopsAtTheEndOfTheFile) {
+  std::string text = bytes(600), chunk;
+  Script s(text, 1000, 10);
+  EXPECT_EQ(s.drain(chunk), (Blocks{512, 78}));
+  EXPECT_EQ(chunk, text.substr(10));
+  EXPECT_EQ(s.S.size, 410u) << "the undelivered rest stays counted";
+}
+
+
+TEST(Myget, EmptyScriptIsAnEmptyChunk) {
+  std::string chunk;
+  Script s(bytes(600), 0, 7);
+  EXPECT_EQ(s.drain(chunk), Blocks{});
+  EXPECT_EQ(std::ftell(s.S.f), 7);
+}
+
+
+// The chunk that the loader sees after the skip, for a script of `text`
+// whose declared length is `size`.
+std::string chunkof(const std::string &text, size_t size) {
+  Script s(text, size);
+  skipline(&s.S);
+  std::string chunk;
+  s.drain(chunk);
+  return chunk;
+}
+
+
+TEST(Skipline, HashLineIsDroppedUpToItsNewline) {
+  EXPECT_EQ(chunkof("#!/usr/bin/env x\nline2\nline3\n", 29), "\nline2\nline3\n");
+  EXPECT_EQ(chunkof("#!x\r\n\r\nerror()\r\n", 16), "\n\r\nerror()\r\n")
+      << "the carriage return belongs to the skipped line";
+  EXPECT_EQ(chunkof("#x\ny", 4), "\ny") << "a last line without newline ends the chunk";
+}
+
+
+TEST(Skipline, HashLineWithoutNewlineLeavesNothing) {
+  EXPECT_EQ(chunkof("#", 1), "");
+  EXPECT_EQ(chunkof("#!only a comment", 16), "");
+  EXPECT_EQ(chunkof("#abc\nrest", 3), "") << "the line is cut off by the script's length";
+  EXPECT_EQ(chunkof("#abc", 10), "") << "or by the end of the file";
+}
+
+
+TEST(Skipline, OtherFirstBytesStayInTheChunk) {
+  EXPECT_EQ(chunkof("print(1)\n", 9), "print(1)\n");
+  EXPECT_EQ(chunkof(" #x\n", 4), " #x\n");
+  EXPECT_EQ(chunkof("\n#x\n", 4), "\n#x\n");
+  std::string text = bytes(600);
+  Script s(text, 600);
+  skipline(&s.S);
+  EXPECT_EQ(s.S.size, 600u);
+  std::string chunk;
+  EXPECT_EQ(s.drain(chunk), (Blocks{512, 88}));
+  EXPECT_EQ(chunk, text);
+}
+
+
+TEST(Skipline, EmptyScriptReadsNothing) {
+  Script s("#abc\n", 0);
+  skipline(&s.S);
+  EXPECT_EQ(s.S.size, 0u);
+  EXPECT_EQ(std::ftell(s.S.f), 0);
+}
+
+}  // namespace
