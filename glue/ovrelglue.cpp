@@ -305,5 +305,8 @@ int main(int argc, char **argv) {
   }
   if (script == NULL) die("no script given (try --help)");
   if (output == NULL) die("no output given: -o OUTPUT (try --help)");
-  return glue(script, output, launcher ? launcher : deflauncher(argv[0]));
+  char *beside = launcher ? NULL : deflauncher(argv[0]);
+  int status = glue(script, output, launcher ? launcher : beside);
+  free(beside);
+  return status;
 }
