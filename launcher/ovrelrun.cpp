@@ -86,10 +86,18 @@ static void load(lua_State *L, const char *name) {
 
   Glue glue;
   if (fseek(f, -(long)sizeof glue, SEEK_END) != 0) cannot(L, "seek", filename);
+  long trailer_at = ftell(f);
   if (fread(&glue, sizeof glue, 1, f) != 1) cannot(L, "read", filename);
   if (memcmp(glue.sig, GLUE_SIG, GLUE_SIGLEN) != 0)
     cannot(L, "find an Ovrel program in", filename);
-  if (fseek(f, glue_get32(glue.size1), SEEK_SET) != 0) cannot(L, "seek", filename);
+  /* A script said to start beyond the trailer would be an empty chunk that
+  ** runs and reports success for a damaged file: refuse it as a bad seek. */
+  int32_t start = glue_get32(glue.size1);
+  if (trailer_at >= 0 && start > trailer_at) {
+    errno = EINVAL;
+    cannot(L, "seek", filename);
+  }
+  if (fseek(f, start, SEEK_SET) != 0) cannot(L, "seek", filename);
 
   State S;
   S.f = f;

@@ -148,6 +148,15 @@ group_trailer() {
   runp neg
   expect "a negative script offset: seek fails" 1 "" "$P: Cannot seek $T/neg$EXE: Invalid argument."
 
+  # Beyond the trailer there is no script at all: refused, not run as empty.
+  mkprog "$T/beyond$EXE" "$T/neg.lua" "$(( $(wc -c < "$LAUNCHER") + 14 + 16 + 1 ))"
+  runp beyond
+  expect "a script offset beyond the trailer: seek refused" 1 "" \
+    "$P: Cannot seek $T/beyond$EXE: Invalid argument."
+  mkprog "$T/attrailer$EXE" "$T/neg.lua" "$(( $(wc -c < "$LAUNCHER") + 13 ))" 0
+  runp attrailer
+  expect "an empty script right before the trailer: runs, does nothing" 0 "" ""
+
   # The rest of the file, trailer included, falls into the comment that
   # ends the script; its sizes hold no line-end byte.
   { head -c 100 /dev/zero | tr '\0' 'x'; printf 'io.write("whole")\n--'; trailer 100 4000; } > "$T/long"
