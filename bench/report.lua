@@ -1,0 +1,360 @@
+-- report.lua: turns the raw results into docs/benchmarks.md and chart data.
+--
+--   lua5.1 report.lua RESULTS_DIR OUT.md CHART_DIR
+--
+-- RESULTS_DIR holds core.csv (Google Benchmark, aggregates only), script.tsv
+-- (script_bench.lua), startup.csv (hyperfine --export-csv) and machine.txt
+-- (name = value lines).  CHART_DIR receives the data files for the chart.
+local dir, out, chartdir = arg[1], arg[2], arg[3]
+
+local function lines(path)
+  local f = assert(io.open(path))
+  local t = {}
+  for l in f:lines() do t[#t + 1] = l end
+  f:close()
+  return t
+end
+
+local function csvsplit(l)
+  local fields, pos = {}, 1
+  while pos <= #l + 1 do
+    local c = l:sub(pos, pos)
+    if c == '"' then
+      local close = l:find('"', pos + 1, true)
+      fields[#fields + 1] = l:sub(pos + 1, close - 1)
+      pos = close + 2
+    else
+      local comma = l:find(",", pos, true) or #l + 1
+      fields[#fields + 1] = l:sub(pos, comma - 1)
+      pos = comma + 1
+    end
+  end
+  return fields
+end
+
+local function fmt(v, digits)
+  if v == nil then return "–" end
+  if v >= 100 then return string.format("%.0f", v) end
+  if v >= 10 then return string.format("%.1f", v) end
+  return string.format("%." .. (digits or 2) .. "f", v)
+end
+
+local function ratio(a, b)
+  if not a or not b or b == 0 then return "–" end
+  return string.format("%.2f", a / b)
+end
+
+-- ----------------------------------------------------------------------
+-- Inputs
+-- ----------------------------------------------------------------------
+
+local machine, machine_order = {}, {}
+for _, l in ipairs(lines(dir .. "/machine.txt")) do
+  local k, v = l:match("^([^=]-)%s*=%s*(.*)$")
+  if k then
+    machine[k] = v
+    machine_order[#machine_order + 1] = k
+  end
+end
+
+-- core[op][keys][n][map] = {med=, cv=, bytes=}
+local core = {}
+do
+  local rows = lines(dir .. "/core.csv")
+  local header = csvsplit(rows[1])
+  local col = {}
+  for i, h in ipairs(header) do col[h] = i end
+  for r = 2, #rows do
+    local f = csvsplit(rows[r])
+    local op, keys, n, map, stat = f[1]:match("^(%w+)/(%w+)/(%d+)/(%w+)/real_time_(%w+)$")
+    if op then
+      n = tonumber(n)
+      core[op] = core[op] or {}
+      core[op][keys] = core[op][keys] or {}
+      core[op][keys][n] = core[op][keys][n] or {}
+      local e = core[op][keys][n][map] or {}
+      core[op][keys][n][map] = e
+      local ns, bytes = tonumber(f[col.ns_per_op]), tonumber(f[col.bytes_per_entry])
+      if stat == "median" then
+        e.med, e.bytes = ns, bytes
+      elseif stat == "cv" then
+        e.cv = ns
+      end
+    end
+  end
+end
+
+-- script[workload][keys][n][structure] = {med, min, max}
+local script = {}
+for _, l in ipairs(lines(dir .. "/script.tsv")) do
+  local _, w, keys, n, s, med, lo, hi = l:match(
+    "^(%w+)\t([%w-]+)\t(%w+)\t(%d+)\t(%w+)\t(%S+)\t(%S+)\t(%S+)$")
+  if w then
+    n = tonumber(n)
+    script[w] = script[w] or {}
+    script[w][keys] = script[w][keys] or {}
+    script[w][keys][n] = script[w][keys][n] or {}
+    script[w][keys][n][s] = {tonumber(med), tonumber(lo), tonumber(hi)}
+  end
+end
+
+-- startup[i] = {command=, mean=, stddev=, median=, min=, max=} in seconds
+local startup = {}
+do
+  local rows = lines(dir .. "/startup.csv")
+  local header = csvsplit(rows[1])
+  for r = 2, #rows do
+    local f, e = csvsplit(rows[r]), {}
+    for i, h in ipairs(header) do e[h] = tonumber(f[i]) or f[i] end
+    startup[#startup + 1] = e
+  end
+end
+
+-- ----------------------------------------------------------------------
+-- Document
+-- ----------------------------------------------------------------------
+
+local o = {}
+local function w(...)
+  o[#o + 1] = table.concat({...})
+end
+
+local maps = {"core", "std", "absl", "boost"}
+local mapnames = {core = "core", std = "std::unordered_map",
+                  absl = "absl::flat_hash_map", boost = "boost::unordered_flat_map"}
+local ops = {"insert", "findhit", "findmiss", "erase", "iterate"}
+local opnames = {insert = "insert", findhit = "find hit", findmiss = "find miss",
+                 erase = "erase", iterate = "iteration"}
+local keykinds = {"random", "sequential", "stride"}
+local sizes = {1000, 100000, 1000000}
+
+local function get(op, keys, n, map)
+  local t = core[op] and core[op][keys] and core[op][keys][n]
+  return t and t[map]
+end
+
+w("# Benchmarks")
+w("")
+w("Written by `scripts/bench.sh`; do not edit by hand. How the figures are")
+w("made, and why some goals are out of reach, is in [performance.md](performance.md).")
+w("")
+w("![chart](benchmarks.png)")
+w("")
+w("## Machine and run")
+w("")
+w("| | |")
+w("|---|---|")
+for _, k in ipairs(machine_order) do w("| ", k, " | ", machine[k], " |") end
+w("")
+
+-- Goals first: the figures the issue asks about, judged here.
+local goals = {}
+local function goal(text, reached, figures)
+  goals[#goals + 1] = {text, reached, figures}
+end
+
+do
+  local n = 1000000
+  for _, op in ipairs({"findhit", "findmiss", "insert"}) do
+    local c, s, a, b = get(op, "random", n, "core"), get(op, "random", n, "std"),
+                       get(op, "random", n, "absl"), get(op, "random", n, "boost")
+    if c and s and a and b then
+      local ok = c.med <= a.med and c.med <= b.med
+      goal("core " .. opnames[op] .. ", random keys, 10^6: no slower than absl and boost", ok,
+        string.format("core %s ns, absl %s ns (%sx), boost %s ns (%sx)", fmt(c.med), fmt(a.med),
+          ratio(a.med, c.med), fmt(b.med), ratio(b.med, c.med)))
+      goal("core " .. opnames[op] .. ", random keys, 10^6: at least 3x faster than std::unordered_map",
+        s.med >= 3 * c.med,
+        string.format("core %s ns, std %s ns (%sx)", fmt(c.med), fmt(s.med), ratio(s.med, c.med)))
+    end
+  end
+  local function sget(wl, keys, s)
+    local t = script[wl] and script[wl][keys] and script[wl][keys][n]
+    return t and t[s] and t[s][1]
+  end
+  for _, keys in ipairs({"random", "sequential"}) do
+    local mm, tm = sget("memory", keys, "map"), sget("memory", keys, "table")
+    if mm and tm then
+      goal("script, " .. keys .. " keys, 10^6: memory per entry <= 0.6x a table's", mm <= 0.6 * tm,
+        string.format("map %s B, table %s B (%sx)", fmt(mm), fmt(tm), ratio(mm, tm)))
+    end
+    local mg, tg = sget("gc", keys, "map"), sget("gc", keys, "table")
+    if mg and tg then
+      goal("script, " .. keys .. " keys, 10^6: full collection <= 0.1x with the table", mg <= 0.1 * tg,
+        string.format("map %s ms, table %s ms (%sx)", fmt(mg, 3), fmt(tg), ratio(mg, tg)))
+    end
+    for _, wl in ipairs({"store", "read", "delete", "iterate"}) do
+      local m, t = sget(wl, keys, "map"), sget(wl, keys, "table")
+      if m and t then
+        goal("script, " .. keys .. " keys, 10^6: " .. wl .. " within 1.5x of the table", m <= 1.5 * t,
+          string.format("map %s ns, table %s ns (%sx)", fmt(m), fmt(t), ratio(m, t)))
+      end
+    end
+  end
+  local hello, lua
+  for _, e in ipairs(startup) do
+    if e.command == "self-running hello" then hello = e end
+    if e.command == "lua5.1 hello.lua" then lua = e end
+  end
+  if hello and lua then
+    goal("self-running hello-world within 1.1x of lua5.1 hello.lua", hello.mean <= 1.1 * lua.mean,
+      string.format("%s ms against %s ms (%sx)", fmt(hello.mean * 1e3), fmt(lua.mean * 1e3),
+        ratio(hello.mean, lua.mean)))
+  end
+end
+
+w("## Goals")
+w("")
+w("| Goal | Reached | Figures |")
+w("|---|---|---|")
+for _, g in ipairs(goals) do w("| ", g[1], " | ", g[2] and "yes" or "**no**", " | ", g[3], " |") end
+w("")
+
+w("## Table core against general-purpose maps")
+w("")
+w("Nanoseconds per operation, median of ", machine.repetitions or "?",
+  " repetitions; the spread is the coefficient of variation of the core's figure")
+w("across them. The ratio columns are the peer's time over the core's: above 1,")
+w("the core is faster. Keys are random doubles, the integers 1..n, or integers")
+w("1000003 apart; values are 12-byte strings.")
+w("")
+w("| Operation | Keys | n | core | spread | std | absl | boost | std/core | absl/core | boost/core |")
+w("|---|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|")
+for _, op in ipairs(ops) do
+  for _, keys in ipairs(keykinds) do
+    for _, n in ipairs(sizes) do
+      local c, s, a, b = get(op, keys, n, "core"), get(op, keys, n, "std"),
+                         get(op, keys, n, "absl"), get(op, keys, n, "boost")
+      if c then
+        w("| ", opnames[op], " | ", keys, " | ", n, " | ", fmt(c.med), " | ",
+          c.cv and string.format("%.1f%%", c.cv * 100) or "–", " | ",
+          fmt(s and s.med), " | ", fmt(a and a.med), " | ", fmt(b and b.med), " | ",
+          ratio(s and s.med, c.med), " | ", ratio(a and a.med, c.med), " | ",
+          ratio(b and b.med, c.med), " |")
+      end
+    end
+  end
+end
+w("")
+w("Bytes per entry after inserting n entries: the heap in use (malloc chunks,")
+w("mapped blocks included) for the map and its strings, divided by n.")
+w("")
+w("| Keys | n | core | std | absl | boost | core/std | core/absl | core/boost |")
+w("|---|---:|---:|---:|---:|---:|---:|---:|---:|")
+for _, keys in ipairs(keykinds) do
+  for _, n in ipairs(sizes) do
+    local c, s, a, b = get("insert", keys, n, "core"), get("insert", keys, n, "std"),
+                       get("insert", keys, n, "absl"), get("insert", keys, n, "boost")
+    if c then
+      w("| ", keys, " | ", n, " | ", fmt(c.bytes), " | ", fmt(s and s.bytes), " | ",
+        fmt(a and a.bytes), " | ", fmt(b and b.bytes), " | ", ratio(c.bytes, s and s.bytes), " | ",
+        ratio(c.bytes, a and a.bytes), " | ", ratio(c.bytes, b and b.bytes), " |")
+    end
+  end
+end
+w("")
+
+w("## Script level: a numhash map against a plain table (lua5.1)")
+w("")
+w("Nanoseconds per operation, median of ", machine["script repetitions"] or "?",
+  " runs with the range [min, max]. Store is `s[k] = v`, read `s[k]`,")
+w("delete `numhash.purge(m, k)` or `t[k] = nil`, iteration `numhash.iterate` or")
+w("`pairs`. Random keys are distinct non-integers; sequential keys are 1..n,")
+w("which a table keeps in its array part.")
+w("")
+w("| Workload | Keys | n | table | map | map/table |")
+w("|---|---|---:|---:|---:|---:|")
+local function range(e)
+  return string.format("%s [%s, %s]", fmt(e[1]), fmt(e[2]), fmt(e[3]))
+end
+for _, wl in ipairs({"store", "read", "delete", "iterate"}) do
+  for _, keys in ipairs({"random", "sequential"}) do
+    for _, n in ipairs({100000, 1000000}) do
+      local t = script[wl] and script[wl][keys] and script[wl][keys][n]
+      if t and t.map and t.table then
+        w("| ", wl, " | ", keys, " | ", n, " | ", range(t.table), " | ", range(t.map), " | ",
+          ratio(t.map[1], t.table[1]), " |")
+      end
+    end
+  end
+end
+w("")
+w("Memory per entry in bytes: growth of the C heap in use (the runtime's heap and")
+w("the module's, counted by malloc) from building the structure with fresh")
+w("12-byte values, after full collections; in brackets the part that the runtime")
+w("accounts for (`collectgarbage(\"count\")`). Full collection: milliseconds for one")
+w("`collectgarbage(\"collect\")` with only that structure alive, median of ",
+  machine["gc repetitions"] or "?", " and range.")
+w("")
+w("| Keys | n | table B/entry | map B/entry | map/table | table GC ms | map GC ms | nothing alive GC ms | map/table GC |")
+w("|---|---:|---:|---:|---:|---:|---:|---:|---:|")
+for _, keys in ipairs({"random", "sequential"}) do
+  for _, n in ipairs({100000, 1000000}) do
+    local m = script.memory and script.memory[keys] and script.memory[keys][n]
+    local h = script["runtime-heap"][keys][n]
+    local g = script.gc[keys][n]
+    if m then
+      w("| ", keys, " | ", n, " | ", fmt(m.table[1]), " (", fmt(h.table[1]), ") | ",
+        fmt(m.map[1]), " (", fmt(h.map[1]), ") | ", ratio(m.map[1], m.table[1]), " | ",
+        range(g.table), " | ", string.format("%.3f [%.3f, %.3f]", g.map[1], g.map[2], g.map[3]),
+        " | ", string.format("%.3f", g.nothing[1]), " | ", string.format("%.4f", g.map[1] / g.table[1]),
+        " |")
+    end
+  end
+end
+w("")
+
+w("## Launcher start-up (hyperfine)")
+w("")
+w("Start-to-exit time of each command, ", machine["startup runs"] or "?",
+  " runs after warm-up; ratios against `lua5.1 hello.lua`.")
+w("")
+w("| Command | mean ms | σ ms | median ms | min ms | max ms | vs lua5.1 hello.lua |")
+w("|---|---:|---:|---:|---:|---:|---:|")
+local base
+for _, e in ipairs(startup) do if e.command == "lua5.1 hello.lua" then base = e.mean end end
+for _, e in ipairs(startup) do
+  w("| ", e.command, " | ", fmt(e.mean * 1e3, 3), " | ", fmt(e.stddev * 1e3, 3), " | ",
+    fmt(e.median * 1e3, 3), " | ", fmt(e.min * 1e3, 3), " | ", fmt(e.max * 1e3, 3), " | ",
+    ratio(e.mean, base), " |")
+end
+w("")
+
+local f = assert(io.open(out, "w"))
+f:write(table.concat(o, "\n"), "\n")
+f:close()
+
+-- ----------------------------------------------------------------------
+-- Chart data
+-- ----------------------------------------------------------------------
+
+local d = assert(io.open(chartdir .. "/core.dat", "w"))
+d:write("op core std absl boost\n")
+for _, op in ipairs(ops) do
+  d:write(string.format("%q", opnames[op]))
+  for _, m in ipairs(maps) do
+    local e = get(op, "random", 1000000, m)
+    d:write(" ", e and e.med or "NaN")
+  end
+  d:write("\n")
+end
+d:close()
+
+d = assert(io.open(chartdir .. "/script.dat", "w"))
+d:write("workload random sequential\n")
+for _, wl in ipairs({"store", "read", "delete", "iterate", "memory", "gc"}) do
+  d:write(string.format("%q", wl))
+  for _, keys in ipairs({"random", "sequential"}) do
+    local t = script[wl] and script[wl][keys] and script[wl][keys][1000000]
+    d:write(" ", t and t.map and t.table and t.map[1] / t.table[1] or "NaN")
+  end
+  d:write("\n")
+end
+d:close()
+
+d = assert(io.open(chartdir .. "/startup.dat", "w"))
+d:write("command mean stddev\n")
+for _, e in ipairs(startup) do
+  d:write(string.format("%q %g %g\n", e.command, e.mean * 1e3, e.stddev * 1e3))
+end
+d:close()

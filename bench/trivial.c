@@ -1,0 +1,7 @@
+/* trivial.c: the floor of the start-up comparison. */
+#include <stdio.h>
+
+int main(void) {
+  puts("hello");
+  return 0;
+}

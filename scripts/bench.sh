@@ -1,0 +1,69 @@
+#!/usr/bin/env bash
+# bench.sh: installs what the benchmarks need, builds them into build-bench/,
+# runs them all and writes docs/benchmarks.md and docs/benchmarks.png.
+#
+# BENCH_QUICK=1 takes fewer repetitions, for a try-out (about a minute).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/setup.sh libbenchmark-dev libabsl-dev libboost1.81-dev hyperfine gnuplot-nox
+
+build=build-bench
+bin=$build/bin
+results=$build/results
+mkdir -p "$results" docs
+
+if [[ ${BENCH_QUICK:-0} == 1 ]]; then
+  reps=3 min_time=0.02 script_reps=1 startup_runs=50 big_runs=3
+else
+  reps=5 min_time=0.1 script_reps=3 startup_runs=300 big_runs=10
+fi
+
+echo "== build" >&2
+cmake -S bench -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build "$build" -j2 >/dev/null
+
+load() { cut -d' ' -f1-3 /proc/loadavg; }
+{
+  echo "date = $(date -u '+%Y-%m-%d %H:%M UTC')"
+  echo "processor = $(lscpu | sed -n 's/^Model name: *//p' | head -1)"
+  echo "cores = $(nproc)"
+  echo "memory = $(free -g | awk '/^Mem:/ {print $2 " GiB"}')"
+  echo "kernel = $(uname -r)"
+  echo "compiler = $(c++ --version | head -1)"
+  echo "engine = $(lua5.1 -v 2>&1 | head -1)"
+  echo "commit = $(git rev-parse --short HEAD 2>/dev/null || echo unknown)"
+  echo "repetitions = $reps"
+  echo "script repetitions = $script_reps"
+  echo "gc repetitions = $((2 * script_reps + 1))"
+  echo "startup runs = $startup_runs (10 MB script: $big_runs)"
+  echo "load before (1, 5, 15 min) = $(load)"
+} > "$results/machine.txt"
+
+echo "== table core against peers" >&2
+"$bin/core_bench" --benchmark_repetitions=$reps --benchmark_min_time=$min_time \
+  --benchmark_report_aggregates_only=true --benchmark_format=csv \
+  > "$results/core.csv" 2> "$results/core.log"
+
+echo "== script level" >&2
+LUA_CPATH="$PWD/$bin/?.so" lua5.1 bench/script_bench.lua $script_reps > "$results/script.tsv"
+
+echo "== start-up" >&2
+"$bin/ovrelglue" bench/hello.lua -o "$bin/hello" >/dev/null
+lua5.1 bench/bigscript.lua > "$build/big.lua"
+"$bin/ovrelglue" "$build/big.lua" -o "$bin/big" >/dev/null
+hyperfine -N --style none --warmup 20 --runs $startup_runs --export-csv "$results/startup1.csv" \
+  -n "trivial C program" "$bin/trivial" \
+  -n "lua5.1 hello.lua" "lua5.1 bench/hello.lua" \
+  -n "self-running hello" "$bin/hello" >/dev/null
+hyperfine -N --style none --warmup 2 --runs $big_runs --export-csv "$results/startup2.csv" \
+  -n "lua5.1 big.lua (10 MB)" "lua5.1 $build/big.lua" \
+  -n "self-running 10 MB script" "$bin/big" >/dev/null
+{ cat "$results/startup1.csv"; tail -n +2 "$results/startup2.csv"; } > "$results/startup.csv"
+
+echo "load after (1, 5, 15 min) = $(load)" >> "$results/machine.txt"
+
+echo "== report" >&2
+lua5.1 bench/report.lua "$results" docs/benchmarks.md "$results"
+gnuplot -e "datadir='$results'; out='docs/benchmarks.png'" bench/chart.gp
+echo "wrote docs/benchmarks.md and docs/benchmarks.png" >&2
