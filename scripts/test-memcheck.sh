@@ -5,7 +5,8 @@
 # Any invalid read or write, and any block definitely or indirectly lost,
 # fails the test that caused it; blocks the interpreter still holds at exit
 # are allowed.  Before the suite, two planted faults in a loaded module
-# must be reported, or the checker is not watching what the suite loads.
+# must be reported, or the checker is not watching what the suite loads;
+# then the launcher runs a self-running program to its end and to an error.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -37,4 +38,29 @@ canary() {
 canary leak "48 bytes in 1 blocks are definitely lost"
 canary overrun "Invalid write of size 1"
 
-ctest --test-dir build-memcheck --output-on-failure -j"$jobs" -R '^(lua|faults|hosts)\.'
+# The launcher itself: a self-running program run to its end, and one whose
+# script raises and which ends through its report and exit status 1.
+T=$(mktemp -d "${TMPDIR:-/tmp}/ovrel-memcheck.XXXXXX")
+trap 'rm -rf "$T"' EXIT
+cp build-memcheck/bin/libovrel.so "$T/"
+printf '%s\n' 'local t = {}' 'for i = 1, 100 do t[i] = ("x"):rep(i) end' \
+  'io.write(#table.concat(t), " ", select("#", ...), "\n")' > "$T/ends.lua"
+printf '%s\n' 'error("raised on purpose")' > "$T/raises.lua"
+for p in ends raises; do build-memcheck/bin/ovrelglue "$T/$p.lua" -o "$T/$p"; done
+# launched PROGRAM STATUS OUTPUT: the run ends with STATUS and OUTPUT (on
+# stdout for status 0, in the report otherwise) and memcheck finds nothing.
+launched() {
+  local status=0
+  "${memcheck[@]}" "$T/$1" a b > "$T/out" 2> "$T/err" || status=$?
+  if [[ $status != "$2" || $(cat "$T/out" "$T/err") != *"$3"* ]]; then
+    echo "memcheck: the launcher running $1 ended with status $status" >&2
+    cat "$T/out" "$T/err" >&2
+    exit 1
+  fi
+  echo "memcheck: launcher running $1: clean"
+}
+launched ends 0 "5050 2"
+launched raises 1 "raised on purpose"
+
+ctest --test-dir build-memcheck --output-on-failure -j"$jobs" -R '^(lua|faults|hosts)\.' \
+  -E '^faults\.launcher_heap$'
