@@ -63,13 +63,6 @@ uint32_t maptable_limitfor(uint32_t capacity) {
 }
 
 
-uint32_t maptable_home(double key, uint32_t capacity) {
-  uint64_t bits;
-  memcpy(&bits, &key, sizeof bits);
-  return ((uint32_t)bits ^ (uint32_t)(bits >> 32)) & (capacity - 1);
-}
-
-
 uint32_t maptable_find(const MapTable *t, double key) {
   if (t->capacity == 0) return MAPTABLE_ABSENT;
   const uint32_t mask = t->capacity - 1;

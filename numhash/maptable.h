@@ -3,6 +3,7 @@
 #define NUMHASH_MAPTABLE_H
 
 #include <stdint.h>
+#include <string.h>
 
 struct MapTable {
   uint32_t capacity;    // buckets: 0, or a power of two from 4 to 2^31
@@ -51,7 +52,27 @@ static inline uint32_t maptable_flagwords(uint32_t capacity) {
 uint32_t maptable_sizefor(uint32_t requested);
 uint32_t maptable_limitfor(uint32_t capacity);
 
-uint32_t maptable_home(double key, uint32_t capacity);
+/* The home bucket: the two halves of the key's bit pattern XORed, masked. */
+static inline uint32_t maptable_home(double key, uint32_t capacity) {
+  uint64_t bits;
+  memcpy(&bits, &key, sizeof bits);
+  return ((uint32_t)bits ^ (uint32_t)(bits >> 32)) & (capacity - 1);
+}
+
+/* Starts loading the key and value slots of key's home bucket, where most
+** keys sit, so that their cache misses overlap each other and whatever
+** the caller does before it probes.  Changes nothing. */
+static inline void maptable_prefetch(const MapTable *t, double key) {
+#if defined(__GNUC__)
+  if (t->capacity == 0) return;
+  uint32_t i = maptable_home(key, t->capacity);
+  __builtin_prefetch(&t->keys[i]);
+  __builtin_prefetch(&t->values[i]);
+#else
+  (void)t;
+  (void)key;
+#endif
+}
 
 /* The live bucket holding key, or MAPTABLE_ABSENT. */
 uint32_t maptable_find(const MapTable *t, double key);
