@@ -1,4 +1,9 @@
 # Lua51.cmake: the engine under the stand-in runtime, from the system.
+if(WIN32)
+  include(${CMAKE_CURRENT_LIST_DIR}/Lua51Windows.cmake)
+  return()
+endif()
+
 find_path(LUA51_INCLUDE_DIR lua.h PATH_SUFFIXES lua5.1 REQUIRED)
 find_library(LUA51_LIBRARY NAMES lua5.1 lua51 REQUIRED)
 find_program(LUA51_INTERPRETER NAMES lua5.1)

@@ -1,0 +1,58 @@
+# Lua51Windows.cmake: the engine for Windows, built from its original
+# tarball (Debian's source package lua5.1) into the runtime DLL.
+set(OVREL_LUA51_TARBALL "" CACHE FILEPATH
+  "lua5.1_5.1.5.orig.tar.gz from Debian's source package lua5.1")
+set(lua51_sha256 2640fc56a795f29d28ef15e13c34a47e223960b0240e8cb0a82d9b0738695333)
+
+if(NOT EXISTS "${OVREL_LUA51_TARBALL}")
+  message(FATAL_ERROR "OVREL_LUA51_TARBALL must name lua5.1_5.1.5.orig.tar.gz "
+                      "(scripts/windows-build.sh fetches it)")
+endif()
+file(SHA256 "${OVREL_LUA51_TARBALL}" got)
+if(NOT got STREQUAL lua51_sha256)
+  message(FATAL_ERROR "${OVREL_LUA51_TARBALL}: sha256 ${got}, expected ${lua51_sha256}")
+endif()
+
+set(lua51_src ${CMAKE_BINARY_DIR}/lua-5.1.5/src)
+if(NOT EXISTS ${lua51_src}/luaconf.h)
+  file(ARCHIVE_EXTRACT INPUT "${OVREL_LUA51_TARBALL}" DESTINATION ${CMAKE_BINARY_DIR})
+
+  # Upstream gives the API C linkage only through lua.hpp, but the runtime's
+  # C++ sources include lua.h itself; the DLL branch of luaconf.h gets the
+  # extern "C" that Debian's own headers add for the shared library.
+  file(READ ${lua51_src}/luaconf.h conf)
+  set(before "#if defined(LUA_BUILD_AS_DLL)\n")
+  string(FIND "${conf}" "${before}" at)
+  if(at LESS 0)
+    message(FATAL_ERROR "unexpected luaconf.h in ${OVREL_LUA51_TARBALL}")
+  endif()
+  string(REPLACE "${before}" "#ifdef __cplusplus\n#define LUAI_LINKAGE extern \"C\"\n#else\n#define LUAI_LINKAGE extern\n#endif\n${before}" conf "${conf}")
+  string(REPLACE "#define LUA_API __declspec(" "#define LUA_API LUAI_LINKAGE __declspec(" conf "${conf}")
+  file(WRITE ${lua51_src}/luaconf.h "${conf}")
+endif()
+
+# The core and standard libraries: every source but the two programs and
+# the lister.  Each of them defines LUA_CORE or LUA_LIB itself, which with
+# LUA_BUILD_AS_DLL makes its API functions exports of the DLL it lands in.
+file(GLOB lua51_core_sources ${lua51_src}/*.c)
+list(REMOVE_ITEM lua51_core_sources
+  ${lua51_src}/lua.c ${lua51_src}/luac.c ${lua51_src}/print.c)
+add_library(lua51_core OBJECT ${lua51_core_sources})
+target_compile_definitions(lua51_core PUBLIC LUA_BUILD_AS_DLL)
+target_include_directories(lua51_core PUBLIC ${lua51_src})
+target_compile_options(lua51_core PRIVATE -w)  # the engine as released
+
+# What links the engine links ovrel.dll, which holds it; ovrel itself only
+# takes the headers.
+add_library(lua51 INTERFACE)
+target_include_directories(lua51 INTERFACE ${lua51_src})
+target_compile_definitions(lua51 INTERFACE LUA_BUILD_AS_DLL)
+target_link_libraries(lua51 INTERFACE
+  "$<$<NOT:$<STREQUAL:$<TARGET_PROPERTY:NAME>,ovrel>>:ovrel>")
+
+# The stock interpreter over ovrel.dll: the host of the script-level tests.
+add_executable(lua51_host ${lua51_src}/lua.c)
+target_link_libraries(lua51_host PRIVATE lua51)
+target_compile_options(lua51_host PRIVATE -w)
+set_target_properties(lua51_host PROPERTIES OUTPUT_NAME lua)
+set(LUA51_INTERPRETER lua51_host)
