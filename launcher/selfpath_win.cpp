@@ -1,4 +1,5 @@
-// selfpath_win.cpp: the program's own file through the system's search path.
+// selfpath_win.cpp: the program's own file through the system's search path, and
+// the start-up expansion of wildcards in its arguments.
 #include "selfpath.h"
 
 #include <errno.h>
@@ -28,4 +29,17 @@ int selfpath(const char *name, char *filename, size_t size) {
     return 0;
   }
   return 1;
+}
+
+
+/* ------------------------------------------------------------------------
+** Start-up
+** --------------------------------------------------------------------- */
+
+/* Windows hands a program its command line as one string and leaves
+** wildcards to the program; the start-up code of MinGW-w64 expands the
+** unquoted ones into matching file names when this is set, as users of a
+** console program there expect. */
+extern "C" {
+int _dowildcard = -1;
 }
