@@ -99,6 +99,15 @@ check.case("totable returns a fresh table of the entries that shares nothing", f
   check.eq(next(nh.totable(nh.new())), nil)
 end)
 
+check.case("totable of a map with a NaN key raises the runtime's error and changes nothing", function()
+  local m = nh.new()
+  m[1] = "a"
+  m[0 / 0] = "nan"
+  check.raises("~table index is NaN", nh.totable, m)
+  check.eq(#m, 2)
+  check.eq(m[1], "a")
+end)
+
 check.case("whole-map operations reject other values with the runtime's message", function()
   for _, name in ipairs({ "attrib", "cleanse", "iterate", "totable" }) do
     check.raises("~numhash expected, got table", nh[name], {})
