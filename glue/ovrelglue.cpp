@@ -75,9 +75,12 @@ typedef struct stat Stat;
 
 /* Opens a regular file for reading and gives its length. */
 static FILE *openfile(const char *path, int64_t *len) {
+  Stat st;
+  /* Windows cannot open a folder at all; look before opening. */
+  if (statfile(path, &st) == 0 && (st.st_mode & S_IFMT) != S_IFREG)
+    die("%s is not a regular file", path);
   FILE *f = fopen(path, "rb");
   if (f == NULL) die("cannot open %s: %s", path, strerror(errno));
-  Stat st;
   if (fstatfile(fileno(f), &st) != 0) die("cannot read %s: %s", path, strerror(errno));
   if ((st.st_mode & S_IFMT) != S_IFREG) die("%s is not a regular file", path);
   *len = (int64_t)st.st_size;
@@ -112,11 +115,25 @@ static void copy(FILE *from, const char *path, FILE *to, int64_t n) {
 
 
 /* Whether both names lead to one file.  Only an existing output can. */
+#if defined(_WIN32)
+/* The volume and index that identify a file however it is named. */
+static int fileid(const char *path, BY_HANDLE_FILE_INFORMATION *id) {
+  HANDLE h = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                         NULL, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL);
+  if (h == INVALID_HANDLE_VALUE) return 0;
+  int ok = GetFileInformationByHandle(h, id) != 0;
+  CloseHandle(h);
+  return ok;
+}
+#endif
+
+
 static int samefile(const char *a, const char *b) {
 #if defined(_WIN32)
-  char fa[MAX_PATH], fb[MAX_PATH];
-  if (!_fullpath(fa, a, sizeof fa) || !_fullpath(fb, b, sizeof fb)) return 0;
-  return _stricmp(fa, fb) == 0;
+  BY_HANDLE_FILE_INFORMATION ia, ib;
+  if (!fileid(a, &ia) || !fileid(b, &ib)) return 0;
+  return ia.dwVolumeSerialNumber == ib.dwVolumeSerialNumber &&
+         ia.nFileIndexHigh == ib.nFileIndexHigh && ia.nFileIndexLow == ib.nFileIndexLow;
 #else
   struct stat sa, sb;
   if (stat(a, &sa) != 0 || stat(b, &sb) != 0) return 0;

@@ -12,17 +12,8 @@ printf '== windows: Wine (%ds)\n' "$SECONDS"
 wine_start "$build"
 trap wine_stop EXIT
 
-# Tests that do not yet hold on Windows, each for a reason in
-# docs/windows.md; everything else runs.
-not_yet=(
-  null_handle_test
-  'launcher\.(args|errors|trailer|firstline|naming)'
-  'glue\.refusals'
-)
-skip="^($(IFS='|'; echo "${not_yet[*]}"))\$"
-
 printf '== windows: tests under Wine (%ds)\n' "$SECONDS"
-ctest --test-dir "$build" --output-on-failure -j2 --timeout 300 -E "$skip"
+ctest --test-dir "$build" --output-on-failure -j2 --timeout 300
 
 printf '== windows: release folder (%ds)\n' "$SECONDS"
 scripts/windows-release.sh --check

@@ -12,12 +12,28 @@
 #   EXE           suffix of programs ("" or ".exe")
 #   RUN           runs a program of the target ("" natively, e.g. wine)
 #   NOARGV        starts a program without argv[0] (POSIX only)
+#   RUNAS         starts a program under a chosen name (Windows only)
 
 set -u
 : "${LAUNCHER:?}" "${GLUE:?}" "${RUNTIME_LIBS:?}"
 EXE=${EXE-}
 RUN=${RUN-}
+# A list would split into separate words and run bash itself under the
+# emulator, losing every exit status: refuse it rather than pass vacuously.
+if [[ $RUN == *';'* ]]; then
+  echo "harness: RUN must be a single program, got '$RUN'" >&2
+  exit 2
+fi
 NOARGV=${NOARGV-}
+RUNAS=${RUNAS-}
+
+# Reasons whose wording is the platform's own: Windows cannot open a folder
+# as a file at all.
+if [[ -n $RUNAS ]]; then
+  ISDIR="Permission denied"
+else
+  ISDIR="Is a directory"
+fi
 
 # T: the folder the cases work in; R: where a run's output is kept.
 T=$(mktemp -d "${TMPDIR:-/tmp}/ovrelrun-test.XXXXXX")
@@ -66,22 +82,58 @@ progfile() {
 # prog NAME TEXT: the same as $T/NAME$EXE.
 prog() { progfile "$T/$1$EXE" "$2"; }
 
+# hostpath PATH: the absolute PATH as programs of the target name it (Wine
+# shows the Unix root as drive Z:).
+hostpath() {
+  if [[ -n $RUNAS ]]; then printf 'Z:%s' "${1//\//\\}"; else printf '%s' "$1"; fi
+}
+
+# unhost: what a program printed, with Unix line ends and its paths in the
+# Unix form that the cases expect.
+unhost() {
+  if [[ -n $RUNAS ]]; then
+    tr -d '\r' | sed -E -e ':a' -e 's#(Z:[^ :\\]*)\\#\1/#' -e 'ta' -e 's#Z:/#/#g'
+  else
+    tr -d '\r'
+  fi
+}
+
 # run DIR ARGV0 FILE [ARGS...]: runs FILE in folder DIR with the program
 # name ARGV0; sets status, out and err.  What the program prints is read
 # with Unix line ends.
 run() {
   local dir=$1 argv0=$2 file=$3
   shift 3
-  ( cd "$dir" && exec -a "$argv0" $RUN "$file" "$@" ) > "$R/out" 2> "$R/err"
+  if [[ -n $RUNAS ]]; then
+    ( cd "$dir" && exec $RUN "$RUNAS" "$(hostpath "$file")" "$argv0" "$@" ) > "$R/out" 2> "$R/err"
+  else
+    ( cd "$dir" && exec -a "$argv0" $RUN "$file" "$@" ) > "$R/out" 2> "$R/err"
+  fi
   capture $?
+}
+
+# withpath DIR[:DIR...] COMMAND...: runs COMMAND with those folders at the
+# head of the search path that programs of the target see.
+withpath() {
+  local dirs=$1
+  shift
+  if [[ -n $RUNAS ]]; then
+    local d winepath=
+    local IFS=:
+    for d in $dirs; do winepath+="$(hostpath "$d");"; done
+    unset IFS
+    WINEPATH=$winepath "$@"
+  else
+    PATH="$dirs:$PATH" "$@"
+  fi
 }
 
 # capture STATUS: takes the status and what was written to $R/out and
 # $R/err, with Unix line ends.
 capture() {
   status=$1
-  out=$(tr -d '\r' < "$R/out"; printf x) out=${out%x}
-  err=$(tr -d '\r' < "$R/err"; printf x) err=${err%x}
+  out=$(unhost < "$R/out"; printf x) out=${out%x}
+  err=$(unhost < "$R/err"; printf x) err=${err%x}
 }
 
 # runp NAME [ARGS...]: runs $T/NAME$EXE from $T as "./NAME$EXE"; P is

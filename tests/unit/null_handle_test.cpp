@@ -22,7 +22,7 @@ class NullHandle : public ::testing::Test {
   void SetUp() override {
     L = luaL_newstate();
     luaL_openlibs(L);
-    ASSERT_EQ(run("package.cpath = '" NUMHASH_MODULE_DIR "/?.so'; nh = require 'numhash'"), "");
+    ASSERT_EQ(run("package.cpath = '" NUMHASH_MODULE_PATTERN "'; nh = require 'numhash'"), "");
     pushnull();
     lua_setglobal(L, "nullmap");
     pushnull();
