@@ -2,25 +2,6 @@
 #include "map.h"
 
 
-/* Starts loading the string of the next live bucket within a few of p,
-** which the next call will push: walks return values in bucket order,
-** which is random order in the heap. */
-static void prefetch_next(const MapTable *t, uint32_t p) {
-#if defined(__GNUC__)
-  uint32_t end = t->capacity - p > 16 ? p + 16 : t->capacity;
-  for (uint32_t q = p + 1; q < end; q++) {
-    if (maptable_islive(t, q)) {
-      __builtin_prefetch(t->values[q]);
-      return;
-    }
-  }
-#else
-  (void)t;
-  (void)p;
-#endif
-}
-
-
 /* Upvalue 1 is the map's userdata, which keeps the map alive; upvalue 2 the
 ** next bucket to examine.  Each call reads the table afresh, so entries
 ** stored at or after the position still show up and a rebuild below the
@@ -40,7 +21,6 @@ static int iterate_step(lua_State *L) {
     lua_pushnil(L);
     return 1;
   }
-  prefetch_next(t, p);
   lua_pushnumber(L, t->keys[p]);                 /* key */
   lua_pushstring(L, t->values[p]);               /* key value */
   lua_pushinteger(L, (lua_Integer)p + 1);        /* key value p+1 */

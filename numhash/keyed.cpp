@@ -16,9 +16,7 @@ int numhash_getitem(lua_State *L) {
   luaL_checkstack(L, 2, MSG_NOSTACK);
   if (lua_type(L, 2) != LUA_TNUMBER)
     return luaL_error(L, MSG_BADKEY, "numhash.getitem");
-  double key = ovr_tonumber(L, 2);
-  maptable_prefetch(t, key);
-  uint32_t b = maptable_find(t, key);
+  uint32_t b = maptable_find(t, ovr_tonumber(L, 2));
   if (b == MAPTABLE_ABSENT)
     lua_pushnil(L);
   else
@@ -64,7 +62,6 @@ int numhash_purge(lua_State *L) {
   double key = ovr_checknumber(L, 2);
   MapTable *t = h ? h->table : nullptr;
   if (!t) return luaL_error(L, MSG_UNINITIALIZED, "numhash.purge");
-  maptable_prefetch(t, key);
   int shrink = ovrL_optboolean(L, 3, 0);
   uint32_t b = maptable_find(t, key);
   if (b == MAPTABLE_ABSENT) {

@@ -60,8 +60,8 @@ static inline uint32_t maptable_home(double key, uint32_t capacity) {
 }
 
 /* Starts loading the key and value slots of key's home bucket, where most
-** keys sit, so that their cache misses overlap each other and whatever
-** the caller does before it probes.  Changes nothing. */
+** keys sit, so that their cache misses overlap the caller's work before
+** the put (the copy of the value).  Changes nothing. */
 static inline void maptable_prefetch(const MapTable *t, double key) {
 #if defined(__GNUC__)
   if (t->capacity == 0) return;
