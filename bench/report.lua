@@ -77,6 +77,7 @@ do
       local ns, bytes = tonumber(f[col.ns_per_op]), tonumber(f[col.bytes_per_entry])
       if stat == "median" then
         e.med, e.bytes = ns, bytes
+        e.probes, e.compares = tonumber(f[col.probes or 0]), tonumber(f[col.compares or 0])
       elseif stat == "cv" then
         e.cv = ns
       end
@@ -254,6 +255,23 @@ for _, keys in ipairs(keykinds) do
 end
 w("")
 
+w("What a find costs the core in its own terms: buckets visited and keys compared")
+w("per find, averaged over the same keys (the peers keep a few hash bits per slot")
+w("and compare a key only when those match).")
+w("")
+w("| Keys | n | hit: buckets | hit: keys compared | miss: buckets | miss: keys compared |")
+w("|---|---:|---:|---:|---:|---:|")
+for _, keys in ipairs(keykinds) do
+  for _, n in ipairs(sizes) do
+    local h, m = get("findhit", keys, n, "core"), get("findmiss", keys, n, "core")
+    if h and m and h.probes and h.probes > 0 then
+      w("| ", keys, " | ", n, " | ", fmt(h.probes), " | ", fmt(h.compares), " | ", fmt(m.probes),
+        " | ", fmt(m.compares), " |")
+    end
+  end
+end
+w("")
+
 w("## Script level: a numhash map against a plain table (lua5.1)")
 w("")
 w("Nanoseconds per operation, median of ", machine["script repetitions"] or "?",
@@ -299,6 +317,28 @@ for _, keys in ipairs({"random", "sequential"}) do
         range(g.table), " | ", string.format("%.3f [%.3f, %.3f]", g.map[1], g.map[2], g.map[3]),
         " | ", string.format("%.3f", g.nothing[1]), " | ", string.format("%.4f", g.map[1] / g.table[1]),
         " |")
+    end
+  end
+end
+w("")
+
+w("Memory per entry against n, random keys: where each structure stands in its")
+w("own growth steps. The map doubles when its occupancy reaches 0.77 of its")
+w("buckets; a table's hash part only when it is full.")
+w("")
+w("| n | table B/entry | map B/entry | map/table | map buckets | map load |")
+w("|---:|---:|---:|---:|---:|---:|")
+do
+  local ns = {}
+  for n in pairs(script.memory and script.memory.random or {}) do ns[#ns + 1] = n end
+  table.sort(ns)
+  for _, n in ipairs(ns) do
+    local m = script.memory.random[n]
+    local c = script.capacity and script.capacity.random[n] and script.capacity.random[n].map
+    if m.map and m.table then
+      w("| ", n, " | ", fmt(m.table[1]), " | ", fmt(m.map[1]), " | ", ratio(m.map[1], m.table[1]),
+        " | ", c and string.format("%d", c[1]) or "–", " | ",
+        c and string.format("%.3f", n / c[1]) or "–", " |")
     end
   end
 end

@@ -18,7 +18,7 @@ local include, purge, iterate = numhash.include, numhash.purge, numhash.iterate
 local function emit(workload, keys, n, structure, samples, scale)
   table.sort(samples)
   local med = samples[math.floor((#samples + 1) / 2)]
-  io.write(string.format("script\t%s\t%s\t%d\t%s\t%.6g\t%.6g\t%.6g\n", workload, keys,
+  io.write(string.format("script\t%s\t%s\t%d\t%s\t%.10g\t%.10g\t%.10g\n", workload, keys,
     n, structure, med * scale, samples[1] * scale, samples[#samples] * scale))
   io.stdout:flush()
 end
@@ -110,6 +110,31 @@ local kinds = {
   table = {new = newtable, delete = tabledelete, walk = tablewalk},
 }
 
+-- Memory, and (with gc) the time of one full collection with nothing else
+-- alive but the structure.
+local function measure(kind, n, gc)
+  for _, name in ipairs({"table", "map"}) do
+    local k = kinds[name]
+    local ks = makekeys(kind, n)
+    fullgc()
+    local h0, c0 = heap(), collectgarbage("count")
+    local s = k.new()
+    for i = 1, n do s[ks[i]] = value(i) end
+    fullgc()
+    local h1, c1 = heap(), collectgarbage("count")
+    emit("memory", kind, n, name, {(h1 - h0) / n}, 1)
+    emit("runtime-heap", kind, n, name, {(c1 - c0) * 1024 / n}, 1)
+    if name == "map" then emit("capacity", kind, n, name, {numhash.attrib(s).capacity}, 1) end
+    ks = nil
+    if gc then emit("gc", kind, n, name, gctimes(), 1e3) end
+    s = nil
+  end
+  if gc then
+    fullgc()
+    emit("gc", kind, n, "nothing", gctimes(), 1e3)
+  end
+end
+
 local function run(kind, n)
   local keys, lookups = makekeys(kind, n)
   local vals = {}
@@ -129,31 +154,18 @@ local function run(kind, n)
       emit(w, kind, n, name, t[w], 1e9)
     end
   end
-
-  -- Memory, and the time of one full collection with nothing else alive.
   keys, vals, lookups = nil, nil, nil
-  for _, name in ipairs({"table", "map"}) do
-    local k = kinds[name]
-    local ks = makekeys(kind, n)
-    fullgc()
-    local h0, c0 = heap(), collectgarbage("count")
-    local s = k.new()
-    for i = 1, n do s[ks[i]] = value(i) end
-    fullgc()
-    local h1, c1 = heap(), collectgarbage("count")
-    emit("memory", kind, n, name, {(h1 - h0) / n}, 1)
-    emit("runtime-heap", kind, n, name, {(c1 - c0) * 1024 / n}, 1)
-    ks = nil
-    emit("gc", kind, n, name, gctimes(), 1e3)
-    s = nil
-  end
-  fullgc()
-  emit("gc", kind, n, "nothing", gctimes(), 1e3)
+  measure(kind, n, true)
 end
 
-local sizes = {100000, 1000000}
-for _, n in ipairs(sizes) do
+for _, n in ipairs({100000, 1000000}) do
   for _, kind in ipairs({"random", "sequential"}) do
     run(kind, n)
   end
+end
+
+-- Memory between those sizes: where each structure stands in its own
+-- growth steps decides much of its memory per entry.
+for _, n in ipairs({800000, 1600000}) do
+  measure("random", n, false)
 end
