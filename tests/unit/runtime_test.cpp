@@ -1,0 +1,224 @@
+// runtime_test.cpp: the stand-in runtime's own operations, seen as the
+// deliverables see them (through ovrel.h).
+#include <gtest/gtest.h>
+
+#include <stdlib.h>
+#include <string.h>
+
+#include <string>
+
+#include "ovrel.h"
+
+namespace {
+
+struct Source {
+  const char *text;
+  bool done;
+};
+
+const char *readsource(lua_State *, void *data, size_t *size) {
+  Source *s = (Source *)data;
+  if (s->done) return nullptr;
+  s->done = true;
+  *size = strlen(s->text);
+  return s->text;
+}
+
+class Runtime : public ::testing::Test {
+ protected:
+  lua_State *L = nullptr;
+  void SetUp() override {
+    L = luaL_newstate();
+    luaL_openlibs(L);
+  }
+  void TearDown() override { lua_close(L); }
+
+  // Compiles and runs code, leaving its one result on the stack; returns
+  // the error message, or "" when it ran.
+  std::string eval(const char *code) {
+    Source s{code, false};
+    if (lua_load(L, readsource, &s, "=t") != 0 || lua_pcall(L, 0, 1, 0) != 0) {
+      std::string msg = lua_tolstring(L, -1, nullptr);
+      lua_settop(L, -2);
+      return msg;
+    }
+    return "";
+  }
+
+  // Calls the native function fn with the results of code as arguments.
+  std::string call(lua_CFunction fn, const char *code) {
+    lua_pushcclosure(L, fn, 0);
+    Source s{code, false};
+    if (lua_load(L, readsource, &s, "=t") != 0) return "bad test code";
+    lua_call(L, 0, -1);  // fn args...
+    if (lua_pcall(L, lua_gettop(L) - 1, 1, 0) != 0) {
+      std::string msg = lua_tolstring(L, -1, nullptr);
+      lua_settop(L, 0);
+      return msg;
+    }
+    std::string out = lua_tolstring(L, -1, nullptr) ? lua_tolstring(L, -1, nullptr) : "(no text)";
+    lua_settop(L, 0);
+    return out;
+  }
+};
+
+}  // namespace
+
+
+TEST_F(Runtime, TypeCodesAreTheRuntimes) {
+  ASSERT_EQ(eval("return 1"), "");
+  EXPECT_EQ(lua_type(L, -1), 2);
+  ASSERT_EQ(eval("return 's'"), "");
+  EXPECT_EQ(lua_type(L, -1), 4);
+  ASSERT_EQ(eval("return print"), "");
+  EXPECT_EQ(lua_type(L, -1), 5);
+  ASSERT_EQ(eval("return {}"), "");
+  EXPECT_EQ(lua_type(L, -1), 9);
+  EXPECT_EQ(lua_type(L, 100), LUA_TNONE);
+  EXPECT_STREQ(lua_typename(L, 2), "number");
+  EXPECT_STREQ(lua_typename(L, 9), "table");
+  EXPECT_STREQ(lua_typename(L, LUA_TUSERDATA), "userdata");
+}
+
+
+TEST_F(Runtime, FormatterKnowsUnsignedAndEverythingTheEngineDoes) {
+  lua_pushfstring(L, "%s|%d|%u|%c|%%|%f|%q|%", "x", -5, 4000000000u, 'z', 2.5);
+  EXPECT_STREQ(lua_tolstring(L, -1, nullptr), "x|-5|4000000000|z|%|2.5|%q|%");
+  lua_pushfstring(L, "(%u)", 0u);
+  EXPECT_STREQ(lua_tolstring(L, -1, nullptr), "(0)");
+  // Many directives in one format must not run out of stack.
+  std::string want;
+  for (int i = 0; i < 15; i++) want += "ab";
+  lua_pushfstring(L, "%s%s%s%s%s%s%s%s%s%s%s%s%s%s%s%s%s%s%s%s%s%s%s%s%s%s%s%s%s%s",
+                  "a", "b", "a", "b", "a", "b", "a", "b", "a", "b", "a", "b", "a", "b", "a",
+                  "b", "a", "b", "a", "b", "a", "b", "a", "b", "a", "b", "a", "b", "a", "b");
+  EXPECT_EQ(std::string(lua_tolstring(L, -1, nullptr)), want);
+}
+
+
+static int raise_u(lua_State *L) { return luaL_error(L, "count %u of %s", 7u, "x"); }
+
+TEST_F(Runtime, ErrorsCarryTheFormattedText) {
+  EXPECT_EQ(call(raise_u, "return"), "count 7 of x");
+}
+
+
+static int checks(lua_State *L) {
+  lua_Number n = ovr_checknumber(L, 1);
+  const char *s = ovr_checkstring(L, 2);
+  int k = ovr_checknonnegint(L, 3);
+  int p = ovrL_optposint(L, 4, 8);
+  int b = ovrL_optboolean(L, 5, 1);
+  lua_pushfstring(L, "%f %s %d %d %d", n, s, k, p, b);
+  return 1;
+}
+
+TEST_F(Runtime, CheckersAreStrictAndOptionalsTakeTheirDefaults) {
+  EXPECT_EQ(call(checks, "return 1.5, 's', 0"), "1.5 s 0 8 1");
+  EXPECT_EQ(call(checks, "return 1, 's', 3, nil, false"), "1 s 3 8 0");
+  EXPECT_EQ(call(checks, "return 1, 's', 2147483647, 1"), "1 s 2147483647 1 1");
+  EXPECT_EQ(call(checks, "return '1', 's', 0"), "bad argument #1 to '?' (number expected, got string)");
+  EXPECT_EQ(call(checks, "return 1, 2, 0"), "bad argument #2 to '?' (string expected, got number)");
+  EXPECT_EQ(call(checks, "return 1, 's', -1"), "bad argument #3 to '?' (non-negative integer expected)");
+  EXPECT_EQ(call(checks, "return 1, 's', 0.5"), "bad argument #3 to '?' (non-negative integer expected)");
+  EXPECT_EQ(call(checks, "return 1, 's', 2^31"), "bad argument #3 to '?' (non-negative integer expected)");
+  EXPECT_EQ(call(checks, "return 1, 's', 0/0"), "bad argument #3 to '?' (non-negative integer expected)");
+  EXPECT_EQ(call(checks, "return 1, 's', 0, 0"), "bad argument #4 to '?' (positive integer expected)");
+  EXPECT_EQ(call(checks, "return 1, 's', 0, 1, 1"), "bad argument #5 to '?' (boolean expected, got number)");
+}
+
+
+TEST_F(Runtime, EnvironmentsCanBeRemovedAndOnlyTablesSet) {
+  lua_newuserdata(L, 1);                 // ud
+  lua_createtable(L, 0, 0);
+  EXPECT_NE(lua_setfenv(L, -2), 0);
+  lua_getfenv(L, -1);                    // ud env
+  EXPECT_EQ(lua_type(L, -1), LUA_TTABLE);
+  lua_settop(L, -2);
+  lua_pushnil(L);
+  lua_setfenv(L, -2);                    // removed
+  lua_getfenv(L, -1);
+  EXPECT_EQ(lua_type(L, -1), LUA_TNIL);
+  lua_settop(L, -2);
+  lua_pushinteger(L, 5);
+  EXPECT_EQ(lua_setfenv(L, -2), 0);      // refused, and popped
+  EXPECT_EQ(lua_gettop(L), 1);
+}
+
+
+TEST_F(Runtime, UserTypeNamesAndFrozenMarksComeAndGoWithoutHoldingObjects) {
+  luaL_newmetatable(L, "thing");
+  lua_settop(L, 0);
+  lua_newuserdata(L, 1);                              // ud
+  EXPECT_EQ(ovr_getutype(L, 1), 0);
+  lua_setmetatabletoobject(L, 1, "thing", 1);
+  ASSERT_EQ(ovr_getutype(L, 1), 1);                   // ud name
+  EXPECT_STREQ(lua_tolstring(L, -1, nullptr), "thing");
+  lua_settop(L, 1);
+  ovr_udfreeze(L, 1, 1);
+  EXPECT_EQ(ovr_udisfrozen(L, 1), 1);
+  ovr_udfreeze(L, 1, 0);
+  EXPECT_EQ(ovr_udisfrozen(L, 1), 0);
+  lua_setmetatabletoobject(L, 1, nullptr, 1);
+  EXPECT_EQ(ovr_getutype(L, 1), 0);
+  EXPECT_EQ(luaL_callmeta(L, 1, "__gc"), 0);
+
+  // A number cannot get a metatable of its own (the engine would give one
+  // to every number).
+  lua_pushinteger(L, 3);
+  lua_setmetatabletoobject(L, -1, "thing", 1);
+  EXPECT_EQ(eval("return tostring(getmetatable(3))"), "");
+  EXPECT_STREQ(lua_tolstring(L, -1, nullptr), "nil");
+
+  // Marks do not keep objects alive: once only the marks refer to it, an
+  // object with a finalizer is finalized.
+  EXPECT_EQ(eval("collected = false "
+                 "debug.getregistry().thing.__gc = function() collected = true end "
+                 "p = newproxy() return p"), "");
+  lua_setmetatabletoobject(L, -1, "thing", 1);
+  ovr_udfreeze(L, -1, 1);
+  lua_settop(L, 0);
+  EXPECT_EQ(eval("p = nil collectgarbage() collectgarbage() return tostring(collected)"), "");
+  EXPECT_STREQ(lua_tolstring(L, -1, nullptr), "true");
+}
+
+
+TEST_F(Runtime, RegistrationWiresTheRuntimesEventsToTheEnginesOperators) {
+  static const luaL_Reg events[] = {
+      {"__writeindex", [](lua_State *L) { lua_setfield(L, LUA_GLOBALSINDEX, "stored"); return 0; }},
+      {"__size", [](lua_State *L) { lua_pushinteger(L, 42); return 1; }},
+      {nullptr, nullptr},
+  };
+  luaL_newmetatable(L, "events");
+  luaL_register(L, nullptr, events);
+  lua_settop(L, 0);
+  lua_newuserdata(L, 1);
+  lua_setmetatabletoobject(L, 1, "events", 1);
+  lua_setfield(L, LUA_GLOBALSINDEX, "u");
+  EXPECT_EQ(eval("u[1] = 'v' return #u == 42 and stored == 'v'"), "");
+  lua_getfield(L, LUA_GLOBALSINDEX, "stored");
+  EXPECT_STREQ(lua_tolstring(L, -1, nullptr), "v");
+}
+
+
+TEST_F(Runtime, SmallOperations) {
+  EXPECT_EQ(tools_nextpow2u32(1), 1u);
+  EXPECT_EQ(tools_nextpow2u32(5), 8u);
+  EXPECT_EQ(tools_nextpow2u32(1024), 1024u);
+  EXPECT_EQ(tools_nextpow2u32(0x80000000u), 0x80000000u);
+
+  lua_pushinteger(L, 12);
+  char *copy = ovr_tostring(L, -1);
+  ASSERT_NE(copy, nullptr);
+  EXPECT_STREQ(copy, "12");
+  EXPECT_EQ(lua_type(L, -1), LUA_TNUMBER) << "the slot itself is not converted";
+  free(copy);
+  lua_createtable(L, 0, 0);
+  EXPECT_EQ(ovr_tostring(L, -1), nullptr);
+  lua_pushnumber(L, 2.5);
+  ovr_rawsetfield(L, -2, "f");
+  lua_getfield(L, -1, "f");
+  EXPECT_EQ(ovr_tonumber(L, -1), 2.5);
+  ovr_poptop(L);
+  EXPECT_EQ(lua_type(L, -1), LUA_TTABLE);
+}
