@@ -3,8 +3,8 @@
 --   lua5.1 report.lua RESULTS_DIR OUT.md CHART_DIR
 --
 -- RESULTS_DIR holds core.csv (Google Benchmark, aggregates only), script.tsv
--- (script_bench.lua), startup.csv (hyperfine --export-csv) and machine.txt
--- (name = value lines).  CHART_DIR receives the data files for the chart.
+-- (script_bench.lua), steps.tsv (read_steps.lua), startup.csv (hyperfine
+-- --export-csv) and machine.txt (name = value lines).  CHART_DIR receives the data files for the chart.
 local dir, out, chartdir = arg[1], arg[2], arg[3]
 
 local function lines(path)
@@ -96,6 +96,19 @@ for _, l in ipairs(lines(dir .. "/script.tsv")) do
     script[w][keys] = script[w][keys] or {}
     script[w][keys][n] = script[w][keys][n] or {}
     script[w][keys][n][s] = {tonumber(med), tonumber(lo), tonumber(hi)}
+  end
+end
+
+-- steps[i] = {label=, [n]=ns}, in the order first seen
+local steps, stepindex = {}, {}
+for _, l in ipairs(lines(dir .. "/steps.tsv")) do
+  local n, label, ns = l:match("^step\t(%d+)\t([^\t]+)\t(%S+)$")
+  if n then
+    if not stepindex[label] then
+      steps[#steps + 1] = {label = label}
+      stepindex[label] = steps[#steps]
+    end
+    stepindex[label][tonumber(n)] = tonumber(ns)
   end
 end
 
@@ -297,10 +310,19 @@ for _, wl in ipairs({"store", "read", "delete", "iterate"}) do
   end
 end
 w("")
+w("A read taken apart (random keys, ns per operation, best of 5 passes):")
+w("")
+w("| Step | n = 100000 | n = 1000000 |")
+w("|---|---:|---:|")
+for _, st in ipairs(steps) do
+  w("| ", st.label, " | ", fmt(st[100000]), " | ", fmt(st[1000000]), " |")
+end
+w("")
 w("Memory per entry in bytes: growth of the C heap in use (the runtime's heap and")
 w("the module's, counted by malloc) from building the structure with fresh")
 w("12-byte values, after full collections; in brackets the part that the runtime")
-w("accounts for (`collectgarbage(\"count\")`). Full collection: milliseconds for one")
+w("accounts for (`collectgarbage(\"count\")`; below zero when the runtime's string")
+w("table ends smaller than it began). Full collection: milliseconds for one")
 w("`collectgarbage(\"collect\")` with only that structure alive, median of ",
   machine["gc repetitions"] or "?", " and range.")
 w("")

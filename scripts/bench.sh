@@ -11,6 +11,7 @@ scripts/setup.sh libbenchmark-dev libabsl-dev libboost1.81-dev hyperfine gnuplot
 build=build-bench
 bin=$build/bin
 results=$build/results
+rm -rf "$results"
 mkdir -p "$results" docs
 
 if [[ ${BENCH_QUICK:-0} == 1 ]]; then
@@ -47,6 +48,7 @@ echo "== table core against peers" >&2
 
 echo "== script level" >&2
 LUA_CPATH="$PWD/$bin/?.so" lua5.1 bench/script_bench.lua $script_reps > "$results/script.tsv"
+LUA_CPATH="$PWD/$bin/?.so" lua5.1 bench/read_steps.lua > "$results/steps.tsv"
 
 echo "== start-up" >&2
 "$bin/ovrelglue" bench/hello.lua -o "$bin/hello" >/dev/null
@@ -55,10 +57,10 @@ lua5.1 bench/bigscript.lua > "$build/big.lua"
 hyperfine -N --style none --warmup 20 --runs $startup_runs --export-csv "$results/startup1.csv" \
   -n "trivial C program" "$bin/trivial" \
   -n "lua5.1 hello.lua" "lua5.1 bench/hello.lua" \
-  -n "self-running hello" "$bin/hello" >/dev/null
+  -n "self-running hello" "$bin/hello" >/dev/null 2>>"$results/hyperfine.log"
 hyperfine -N --style none --warmup 2 --runs $big_runs --export-csv "$results/startup2.csv" \
   -n "lua5.1 big.lua (10 MB)" "lua5.1 $build/big.lua" \
-  -n "self-running 10 MB script" "$bin/big" >/dev/null
+  -n "self-running 10 MB script" "$bin/big" >/dev/null 2>>"$results/hyperfine.log"
 { cat "$results/startup1.csv"; tail -n +2 "$results/startup2.csv"; } > "$results/startup.csv"
 
 echo "load after (1, 5, 15 min) = $(load)" >> "$results/machine.txt"
