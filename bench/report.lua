@@ -161,7 +161,7 @@ w("|---|---|")
 for _, k in ipairs(machine_order) do w("| ", k, " | ", machine[k], " |") end
 w("")
 
--- Goals first: the figures the issue asks about, judged here.
+-- Goals first: the figures the project aims at, judged here.
 local goals = {}
 local function goal(text, reached, figures)
   goals[#goals + 1] = {text, reached, figures}
