@@ -6,6 +6,7 @@
 -- operation (best of 5 passes), tab-separated, for random keys.
 local numhash = require "numhash"
 local now = require("memprobe").now
+local shuffle = require "bench.shuffle"
 
 local function measure(n)
   math.randomseed(7 + n)
@@ -16,10 +17,7 @@ local function measure(n)
     vals[i] = string.format("value%07d", i)
   end
   for i = 1, n do look[i] = keys[i] end
-  for i = n, 2, -1 do
-    local j = math.random(i)
-    look[i], look[j] = look[j], look[i]
-  end
+  shuffle(look)
   local m, t = numhash.new(), {}
   for i = 1, n do
     m[keys[i]] = vals[i]

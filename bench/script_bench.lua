@@ -28,6 +28,8 @@ local function fullgc()
   collectgarbage("collect")
 end
 
+local shuffle = require "bench.shuffle"
+
 local function value(i)
   return string.format("value%07d", i)
 end
@@ -39,17 +41,9 @@ local function makekeys(kind, n)
   for i = 1, n do
     keys[i] = kind == "random" and (i + math.random()) * 1024 or i
   end
-  if kind == "random" then  -- insertion order random too
-    for i = n, 2, -1 do
-      local j = math.random(i)
-      keys[i], keys[j] = keys[j], keys[i]
-    end
-  end
+  if kind == "random" then shuffle(keys) end  -- insertion order random too
   for i = 1, n do lookups[i] = keys[i] end
-  for i = n, 2, -1 do
-    local j = math.random(i)
-    lookups[i], lookups[j] = lookups[j], lookups[i]
-  end
+  shuffle(lookups)
   return keys, lookups
 end
 
