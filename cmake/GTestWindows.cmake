@@ -5,18 +5,15 @@
 # mode and its Windows death tests are built on.  Our unit tests run one
 # thread and have no death tests, so a copy of the sources in the build
 # folder is built without both.
+include(${CMAKE_CURRENT_LIST_DIR}/PatchText.cmake)
+
 set(gtest_src ${CMAKE_BINARY_DIR}/googletest-src)
 set(gtest_port ${gtest_src}/googletest/include/gtest/internal/gtest-port.h)
 if(NOT EXISTS ${gtest_port})
   file(COPY /usr/src/googletest/ DESTINATION ${gtest_src})
-  file(READ ${gtest_port} port)
-  set(mingw_death "(GTEST_OS_WINDOWS_DESKTOP && _MSC_VER) || GTEST_OS_WINDOWS_MINGW ||")
-  string(FIND "${port}" "${mingw_death}" at)
-  if(at LESS 0)
-    message(FATAL_ERROR "unexpected ${gtest_port}")
-  endif()
-  string(REPLACE "${mingw_death}" "(GTEST_OS_WINDOWS_DESKTOP && _MSC_VER) ||" port "${port}")
-  file(WRITE ${gtest_port} "${port}")
+  patch_text(${gtest_port}
+    "(GTEST_OS_WINDOWS_DESKTOP && _MSC_VER) || GTEST_OS_WINDOWS_MINGW ||"
+    "(GTEST_OS_WINDOWS_DESKTOP && _MSC_VER) ||")
 endif()
 
 set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)

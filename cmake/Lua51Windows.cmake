@@ -1,5 +1,7 @@
 # Lua51Windows.cmake: the engine for Windows, built from its original
 # tarball (Debian's source package lua5.1) into the runtime DLL.
+include(${CMAKE_CURRENT_LIST_DIR}/PatchText.cmake)
+
 set(OVREL_LUA51_TARBALL "" CACHE FILEPATH
   "lua5.1_5.1.5.orig.tar.gz from Debian's source package lua5.1")
 set(lua51_sha256 2640fc56a795f29d28ef15e13c34a47e223960b0240e8cb0a82d9b0738695333)
@@ -20,15 +22,11 @@ if(NOT EXISTS ${lua51_src}/luaconf.h)
   # Upstream gives the API C linkage only through lua.hpp, but the runtime's
   # C++ sources include lua.h itself; the DLL branch of luaconf.h gets the
   # extern "C" that Debian's own headers add for the shared library.
-  file(READ ${lua51_src}/luaconf.h conf)
-  set(before "#if defined(LUA_BUILD_AS_DLL)\n")
-  string(FIND "${conf}" "${before}" at)
-  if(at LESS 0)
-    message(FATAL_ERROR "unexpected luaconf.h in ${OVREL_LUA51_TARBALL}")
-  endif()
-  string(REPLACE "${before}" "#ifdef __cplusplus\n#define LUAI_LINKAGE extern \"C\"\n#else\n#define LUAI_LINKAGE extern\n#endif\n${before}" conf "${conf}")
-  string(REPLACE "#define LUA_API __declspec(" "#define LUA_API LUAI_LINKAGE __declspec(" conf "${conf}")
-  file(WRITE ${lua51_src}/luaconf.h "${conf}")
+  set(dll_branch "#if defined(LUA_BUILD_AS_DLL)\n")
+  patch_text(${lua51_src}/luaconf.h "${dll_branch}"
+    "#ifdef __cplusplus\n#define LUAI_LINKAGE extern \"C\"\n#else\n#define LUAI_LINKAGE extern\n#endif\n${dll_branch}")
+  patch_text(${lua51_src}/luaconf.h
+    "#define LUA_API __declspec(" "#define LUA_API LUAI_LINKAGE __declspec(")
 endif()
 
 # The core and standard libraries: every source but the two programs and
