@@ -172,6 +172,23 @@ check.case("purge with shrink at the same size clears deleted buckets", function
   check.eq(stats(m).void, 0)
 end)
 
+check.case("the growth bound: exactly half live doubles, cleanse resets it", function()
+  local m = nh.new(8)                      -- bound 6
+  for i = 1, 6 do m[i * 0.5] = "v" end
+  nh.purge(m, 0.5)
+  nh.purge(m, 1)                           -- 4 live of 8, 6 claimed
+  m[100.5] = "v"
+  check.eq(stats(m).capacity, 16, "half live is not fewer than half: doubled")
+  check.eq(#m, 5)
+
+  m = nh.new(8)
+  m[1.5], m[2.5] = "a", "b"
+  nh.cleanse(m)
+  for i = 1, 5 do m[i * 0.25] = "v" end    -- 5 claimed since the cleanse
+  check.eq(stats(m).capacity, 8, "cleanse frees the claimed buckets")
+  check.eq(stats(m).empty, 3)
+end)
+
 check.case("resize grows to a power of two and never shrinks", function()
   local m = nh.new()
   local function r(n) return { nh.resize(m, n) } end
