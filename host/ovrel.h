@@ -132,6 +132,10 @@ OVREL_API int ovrel_setfenv(lua_State *L, int idx);
 OVREL_API void ovrel_register(lua_State *L, const char *libname,
                               const luaL_Reg *l);
 
+/* The standard libraries, with the running program's folder on the module
+** paths where the engine's Windows defaults have it. */
+OVREL_API void ovrel_openlibs(lua_State *L);
+
 
 /* ------------------------------------------------------------------------
 ** The runtime's own operations
@@ -168,6 +172,7 @@ OVREL_API uint32_t tools_nextpow2u32(uint32_t n);
 #define lua_getfenv ovrel_getfenv
 #define lua_setfenv ovrel_setfenv
 #define luaL_register ovrel_register
+#define luaL_openlibs ovrel_openlibs
 #endif
 
 #endif /* OVREL_H */

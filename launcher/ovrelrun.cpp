@@ -137,6 +137,18 @@ static int pmain(lua_State *L) {
 }
 
 
+/* Output the system refused is a failure, as for any other program: the
+** script's last writes are flushed and checked before success is reported.
+** A write refused earlier may have left errno long since changed. */
+static int checkoutput(void) {
+  errno = 0;
+  if (fflush(stdout) == 0 && !ferror(stdout)) return EXIT_SUCCESS;
+  fprintf(stderr, "%s: Cannot write standard output: %s.\n", progname,
+          strerror(errno != 0 ? errno : EIO));
+  return EXIT_FAILURE;
+}
+
+
 int main(int argc, char **argv) {
   if (argv[0] == NULL) fatal("Cannot locate this executable.");
   progname = argv[0];
@@ -157,6 +169,6 @@ int main(int argc, char **argv) {
                                 lua_typename(L, lua_type(L, -1)));
     fatal(message);
   }
-  lua_close(L);
-  return 0;
+  lua_close(L);                                /* last __gc writes included */
+  return checkoutput();
 }

@@ -1,12 +1,14 @@
-// selfpath_posix.cpp: the program's own file, found the way Windows finds it.
+// selfpath_posix.cpp: the program's own file.
 //
-// A name with a slash is a path from the current directory.  Any other name
-// is looked for in the directory of the running executable, then in the
-// current directory, then in each directory of PATH: the order of the
-// Windows search, which starts with the application's own directory.  In
-// each place the name is tried as given and, when it has no extension,
-// with ".exe" appended.  The result is absolute, with "." components and
-// doubled slashes dropped; symbolic links are left as they are.
+// The kernel knows which file is running: /proc/self/exe names it exactly,
+// whatever the program was started as, so no planted file of the same name
+// (in the current directory, on PATH, or named by "exec -a") is ever taken
+// for it.  Only where that link cannot be read (no /proc mounted) is the file
+// searched for from the name, the way Windows searches: a name with a slash
+// is a path from the current directory; any other name is looked for in the
+// current directory, then in each directory of PATH, as given and, when it
+// has no extension, with ".exe" appended.  The result is absolute, with "."
+// components and doubled slashes dropped.
 #include "selfpath.h"
 
 #include <errno.h>
@@ -89,22 +91,38 @@ static int tryin(const char *dir, const char *name, char *filename, size_t size)
 }
 
 
-int selfpath(const char *name, char *filename, size_t size) {
+/* The running executable from /proc/self/exe: 1 when written, 0 when there
+** is no such link, -1 (ENAMETOOLONG) when filename is too small.  The
+** link's text is the path the file was started from; when that path cannot
+** be read back (longer than the limit), or now leads to another file (the
+** program was replaced, moved or deleted since it started), the link itself
+** is the answer: opening it still opens the running image. */
+static int running(char *filename, size_t size) {
+  static const char link[] = "/proc/self/exe";
+  struct stat self, named;
+  if (stat(link, &self) != 0) return 0;
+  char exe[SELFPATH_MAX];
+  ssize_t n = readlink(link, exe, sizeof exe);
+  const char *answer = link;
+  if (n > 0 && (size_t)n < sizeof exe && exe[0] == '/') {
+    exe[n] = '\0';
+    if (stat(exe, &named) == 0 && named.st_dev == self.st_dev && named.st_ino == self.st_ino)
+      answer = exe;
+  }
+  if (strlen(answer) >= size) {
+    errno = ENAMETOOLONG;
+    return -1;
+  }
+  strcpy(filename, answer);
+  return 1;
+}
+
+
+/* The search from the name, for systems without /proc. */
+static int search(const char *name, char *filename, size_t size) {
   if (strchr(name, '/')) return tryin(NULL, name, filename, size) > 0;
 
-  int found = 0;
-  char exe[SELFPATH_MAX];
-  ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
-  if (n > 0 && n < (ssize_t)sizeof exe - 1) {  /* else cut short: unusable */
-    exe[n] = '\0';
-    char *slash = strrchr(exe, '/');
-    if (slash) {
-      *slash = '\0';
-      found = tryin(*exe ? exe : "/", name, filename, size);
-    }
-  }
-  if (!found) found = tryin(".", name, filename, size);
-
+  int found = tryin(".", name, filename, size);
   const char *path = getenv("PATH");
   while (!found && path && *path) {
     const char *end = strchr(path, ':');
@@ -121,4 +139,11 @@ int selfpath(const char *name, char *filename, size_t size) {
   if (found > 0) return 1;
   errno = found < 0 ? ENAMETOOLONG : ENOENT;
   return 0;
+}
+
+
+int selfpath(const char *name, char *filename, size_t size) {
+  int self = running(filename, size);
+  if (self != 0) return self > 0;
+  return search(name, filename, size);
 }

@@ -2,10 +2,15 @@
 # launcher_test.sh GROUP: self-running programs built in a temporary folder
 # and run, with their exact reports and exit status.
 #
-# Groups: args errors trailer firstline naming.  A program is mostly run as
-# ./NAME from its folder; cases that need the launcher to look for a file
-# other than the one running start it under another program name.
+# Groups: args errors trailer firstline naming ownfile output beside.  A
+# program is mostly run as ./NAME from its folder; cases that need the
+# launcher to look for a file other than the one running start it under
+# another program name, which only Windows follows (byname).
 source "$(dirname "$0")/harness.sh"
+
+# Windows finds the program's own file from its name; elsewhere the kernel
+# names the running file, and no name leads to another one.
+byname() { [[ -n $RUNAS ]]; }
 
 # Reports what the script received: the count of its variable arguments
 # and of the entries of args, then both lists.
@@ -61,8 +66,8 @@ group_args() {
       expect "no program name: the default name in the report" 1 "" \
         "ovrelrun: Cannot locate this executable."
     else
-      expect "an empty program name (the kernel's stand-in for none)" 1 "" \
-        ": Cannot open : No such file or directory."
+      expect "an empty program name (the kernel's stand-in for none): the file is still found" 0 \
+        $'done\n' ""
     fi
   fi
 }
@@ -140,10 +145,16 @@ group_trailer() {
   expect "the bare launcher: no glue, with its full path" 1 "" \
     "$P: Cannot find an Ovrel program in $T/ovrelrun$EXE: no glue."
 
+  # Natively the running file is read whatever the name says.
+  local self="Cannot find an Ovrel program in $T/ovrelrun$EXE: no glue."
   printf 'tiny' > "$T/short.bin"
   run "$T" ./short.bin "$T/ovrelrun$EXE"
-  expect "a file shorter than the trailer: seek fails" 1 "" \
-    "./short.bin: Cannot seek $T/short.bin: Invalid argument."
+  if byname; then
+    expect "a file shorter than the trailer: seek fails" 1 "" \
+      "./short.bin: Cannot seek $T/short.bin: Invalid argument."
+  else
+    expect "a file the name leads to is not read: the running one is" 1 "" "./short.bin: $self"
+  fi
 
   printf 'io.write("x")' > "$T/neg.lua"
   mkprog "$T/neg$EXE" "$T/neg.lua" -1
@@ -161,9 +172,11 @@ group_trailer() {
 
   # The rest of the file, trailer included, falls into the comment that
   # ends the script; its sizes hold no line-end byte.
-  { head -c 100 /dev/zero | tr '\0' 'x'; printf 'io.write("whole")\n--'; trailer 100 4000; } > "$T/long$EXE"
-  run "$T" ./long "$T/ovrelrun$EXE"
-  expect "a length past the end of the file: read up to the end" 0 "whole" ""
+  if byname; then
+    { head -c 100 /dev/zero | tr '\0' 'x'; printf 'io.write("whole")\n--'; trailer 100 4000; } > "$T/long$EXE"
+    run "$T" ./long "$T/ovrelrun$EXE"
+    expect "a length past the end of the file: read up to the end" 0 "whole" ""
+  fi
 
   prog damaged 'io.write("x")'
   printf 'X' | dd of="$T/damaged$EXE" bs=1 seek=$(( $(wc -c < "$T/damaged$EXE") - 9 )) conv=notrunc 2>/dev/null
@@ -173,11 +186,19 @@ group_trailer() {
 
   mkdir "$T/adir.d"
   run "$T" ./adir.d "$T/ovrelrun$EXE"
-  expect "a program name that is a folder: cannot open" 1 "" "./adir.d: Cannot open ./adir.d: $ISDIR."
+  if byname; then
+    expect "a program name that is a folder: cannot open" 1 "" "./adir.d: Cannot open ./adir.d: $ISDIR."
+  else
+    expect "a program name that is a folder: the running file is read" 1 "" "./adir.d: $self"
+  fi
 
   run "$T" ./missing "$T/ovrelrun$EXE"
-  expect "a program name with a path to nothing: cannot open" 1 "" \
-    "./missing: Cannot open ./missing: No such file or directory."
+  if byname; then
+    expect "a program name with a path to nothing: cannot open" 1 "" \
+      "./missing: Cannot open ./missing: No such file or directory."
+  else
+    expect "a program name with a path to nothing: the running file is read" 1 "" "./missing: $self"
+  fi
 }
 
 group_firstline() {
@@ -244,27 +265,39 @@ group_naming() {
   run "$T/sub" prog.exe "$T/sub/prog.exe"
   expect "a name with .exe is searched unchanged" 0 "prog.exe ran sub/prog.exe" ""
 
+  # Natively each of these names leads elsewhere, and sub/prog.exe runs.
   progfile "$T/incwd.exe" 'io.write("ran incwd.exe")'
   run "$T" incwd "$T/sub/prog.exe"
-  expect "then the current folder" 0 "ran incwd.exe" ""
+  if byname; then expect "then the current folder" 0 "ran incwd.exe" ""
+  else expect "a file of that name in the current folder is not run" 0 "incwd ran sub/prog.exe" ""; fi
 
   progfile "$T/path/viapath.exe" 'io.write("ran path/viapath.exe")'
   withpath "$T/else:$T/path" run / viapath "$T/sub/prog.exe"
-  expect "then each folder of PATH" 0 "ran path/viapath.exe" ""
+  if byname; then expect "then each folder of PATH" 0 "ran path/viapath.exe" ""
+  else expect "a file of that name on PATH is not run" 0 "viapath ran sub/prog.exe" ""; fi
 
   progfile "$T/sub/both$EXE" 'io.write("ran sub/both")'
   progfile "$T/both$EXE" 'io.write("ran both in cwd")'
   run "$T" both "$T/sub/prog.exe"
-  expect "the program's folder comes before the current one" 0 "ran sub/both" ""
+  if byname; then expect "the program's folder comes before the current one" 0 "ran sub/both" ""
+  else expect "a file of that name beside the program is not run" 0 "both ran sub/prog.exe" ""; fi
 
   cp "$T/sub/prog.exe" "$T/sub/tool.v2.exe"
   run "$T/sub" tool.v2 "$T/sub/prog.exe"
-  expect "a name with another extension gets no .exe" 1 "" \
-    "tool.v2: Cannot open tool.v2: No such file or directory."
+  if byname; then
+    expect "a name with another extension gets no .exe" 1 "" \
+      "tool.v2: Cannot open tool.v2: No such file or directory."
+  else
+    expect "a name with another extension: the running file" 0 "tool.v2 ran sub/prog.exe" ""
+  fi
 
   run / nosuch-ovrel-program "$T/sub/prog.exe"
-  expect "a name found nowhere" 1 "" \
-    "nosuch-ovrel-program: Cannot open nosuch-ovrel-program: No such file or directory."
+  if byname; then
+    expect "a name found nowhere" 1 "" \
+      "nosuch-ovrel-program: Cannot open nosuch-ovrel-program: No such file or directory."
+  else
+    expect "a name found nowhere: the running file" 0 "nosuch-ovrel-program ran sub/prog.exe" ""
+  fi
 
   cp "$LAUNCHER" "$T/sub/bare$EXE"
   run "$T" ./sub/./bare "$T/sub/bare$EXE"
@@ -274,16 +307,107 @@ group_naming() {
   # Windows starts no program whose full path passes the limit.
   native || return 0
 
-  # From a folder deeper than the path limit, the program is found by a
-  # relative name but its full path does not fit.
+  # A folder deeper than the path limit: a search by name from there would
+  # find a full path that does not fit; the running file needs none.
   local part
   part=$(head -c 200 /dev/zero | tr '\0' 'd')
   ( cd "$T" && for ((i = 0; i < 22; i++)); do mkdir "$part" && cd "$part" || exit 9; done
     cp "$T/sub/prog.exe" ./prog.exe
     exec -a ./prog.exe "$T/sub/prog.exe" ) > "$R/out" 2> "$R/err"
   capture $?
-  expect "a full path longer than the limit cannot be opened" 1 "" \
-    "./prog.exe: Cannot open ./prog.exe: File name too long."
+  expect "a current folder deeper than the limit does not matter" 0 "./prog.exe ran sub/prog.exe" ""
+}
+
+# Files planted where a search by name would look are never taken for the
+# program (natively; Windows follows its name by design).
+group_ownfile() {
+  native || { echo "skip ownfile: the kernel names the running file only natively"; return; }
+  mkdir -p "$T/opt" "$T/bin" "$T/work"
+  stage "$T/opt"
+  progfile "$T/opt/who" 'io.write("who ran")'
+  ln -s "$T/opt/who" "$T/bin/wf"
+  progfile "$T/work/wf" 'io.write("decoy ran")'
+  chmod -x "$T/work/wf"
+  ( cd "$T/work" && PATH="$T/bin:$PATH" exec wf ) > "$R/out" 2> "$R/err"
+  capture $?
+  expect "a link on PATH under another name, a decoy of that name here" 0 "who ran" ""
+
+  run "$T/work" "$T/work/wf" "$T/opt/who"
+  expect "exec -a naming another program" 0 "who ran" ""
+
+  mkdir "$T/work/who"
+  run "$T/work" ./who "$T/opt/who"
+  expect "a folder of the program's name where it starts" 0 "who ran" ""
+
+  # The glue tool through a link of another name finds the launcher beside
+  # its real file, not a planted one where it is started.
+  cp "$GLUE" "$LAUNCHER" "$T/opt/"
+  ln -s "$T/opt/$(basename "$GLUE")" "$T/bin/g"
+  printf '#!/bin/sh\necho planted\n' > "$T/work/ovrelrun"
+  chmod +x "$T/work/ovrelrun"
+  printf 'io.write("glued ran")' > "$T/work/s.lua"
+  ( cd "$T/work" && PATH="$T/bin:$PATH" exec g s.lua -o "$T/opt/glued" ) > "$R/out" 2> "$R/err"
+  run "$T/work" ./glued "$T/opt/glued"
+  expect "the glue tool via a link ignores a planted launcher" 0 "glued ran" ""
+}
+
+# Output the system refused is a failure; no output is none.
+group_output() {
+  native || { echo "skip output: needs /dev/full and a closed descriptor"; return; }
+  prog out 'print("lost")'
+  ( cd "$T" && exec ./out ) > /dev/full 2> "$R/err"
+  capture $?
+  expect "standard output on a full device" 1 "" "./out: Cannot write standard output: No space left on device."
+
+  ( cd "$T" && exec ./out >&- ) 2> "$R/err"
+  capture $?
+  expect "standard output closed" 1 "" "./out: Cannot write standard output: Bad file descriptor."
+
+  prog quiet 'local x = 1'
+  ( cd "$T" && exec ./quiet >&- ) 2> "$R/err"
+  capture $?
+  expect "standard output closed, nothing written: success" 0 "" ""
+
+  prog unbuf 'io.stdout:setvbuf("no") io.write("a") io.write("b")'
+  ( cd "$T" && exec ./unbuf ) > /dev/full 2> "$R/err"
+  capture $?
+  expect "unbuffered writes refused earlier still fail the run" 1 "" \
+    "./unbuf: Cannot write standard output: Input/output error."
+}
+
+# Modules beside the program are found from any folder, behind the current
+# folder and before the system's; LUA_CPATH and LUA_PATH still decide.
+group_beside() {
+  native || { echo "skip beside: Windows runs this through its engine's own path"; return; }
+  unset LUA_PATH LUA_CPATH
+  local bin
+  bin=$(dirname "${RUNTIME_LIBS%%|*}")
+  mkdir -p "$T/app" "$T/elsewhere"
+  stage "$T/app"
+  cp "$bin/numhash.so" "$T/app/"
+  printf 'return "helper beside"' > "$T/app/helper.lua"
+  progfile "$T/app/uses" 'io.write(tostring(require("numhash").new()), " ", require("helper"))'
+  run "$T/elsewhere" "$T/app/uses" "$T/app/uses"
+  expect "a native and a script module beside the program" 0 "numhash(0) helper beside" ""
+
+  # paths N: the first N entries of package.cpath, a line, those of package.path.
+  progfile "$T/app/paths" 'local n = tonumber(...)
+local function head(p)
+  local t = {}
+  for e in p:gmatch("[^;]+") do if #t < n then t[#t + 1] = e end end
+  return table.concat(t, ";")
+end
+io.write(head(package.cpath), "\\n", head(package.path))'
+  run "$T/elsewhere" "$T/app/paths" "$T/app/paths" 3
+  expect "the folder right after the current one" 0 \
+    "./?.so;$T/app/?.so;$(lua5.1 -e 'io.write((package.cpath:match("^[^;]*;([^;]*)")))')"$'\n'"./?.lua;$T/app/?.lua;$T/app/?/init.lua" ""
+
+  LUA_CPATH="/nowhere/?.so" LUA_PATH='!/?.lua' run "$T/elsewhere" "$T/app/paths" "$T/app/paths" 3
+  expect "LUA_CPATH replaces the default; ! names the folder" 0 "/nowhere/?.so"$'\n'"$T/app/?.lua" ""
+
+  LUA_CPATH="/nowhere/?.so;;" run "$T/elsewhere" "$T/app/paths" "$T/app/paths" 3
+  expect ";; stands for the default, the folder included" 0 \
+    "/nowhere/?.so;./?.so;$T/app/?.so"$'\n'"./?.lua;$T/app/?.lua;$T/app/?/init.lua" ""
 }
 
 group_"$1"
