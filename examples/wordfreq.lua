@@ -7,31 +7,10 @@
 --
 -- The words are grouped by how often they occur in a numhash map from a
 -- count to the words seen that often.  Glued into a self-running program,
--- the script loads numhash from the program's own folder, so the program
--- runs from any folder as long as the module ships beside it.
+-- the script finds numhash beside the program, which has its own folder on
+-- the module path, so the program runs from any folder as long as the
+-- module ships beside it.
 local args = args or arg  -- the launcher's table, or the stock interpreter's
-local sep = package.config:sub(1, 1)
-
--- The folder of the program: from its name, or where the shell found it.
-local function progdir()
-  local name = args[0] or ""
-  local dir = name:match("^(.*)[/\\]")
-  if dir then return dir end
-  local dirs = {"."}
-  for d in (os.getenv("PATH") or ""):gmatch(sep == "\\" and "[^;]+" or "[^:]+") do
-    dirs[#dirs + 1] = d
-  end
-  for _, d in ipairs(dirs) do
-    for _, n in ipairs({name, name .. ".exe"}) do
-      local f = io.open(d .. sep .. n, "rb")
-      if f then f:close() return d end
-    end
-  end
-  return "."
-end
-
-local here = progdir()
-package.cpath = here .. sep .. "?.so;" .. here .. sep .. "?.dll;" .. package.cpath
 local numhash = require "numhash"
 
 
