@@ -10,7 +10,6 @@
 -- the script finds numhash beside the program, which has its own folder on
 -- the module path, so the program runs from any folder as long as the
 -- module ships beside it.
-local args = args or arg  -- the launcher's table, or the stock interpreter's
 local numhash = require "numhash"
 
 
