@@ -43,7 +43,7 @@ canary overrun "Invalid write of size 1"
 # script raises and which ends through its report and exit status 1.
 T=$(mktemp -d "${TMPDIR:-/tmp}/ovrel-memcheck.XXXXXX")
 trap 'rm -rf "$T"' EXIT
-cp build-memcheck/bin/libovrel.so "$T/"
+cp build-memcheck/bin/libovrel.so.1 "$T/"  # the name the programs need
 printf '%s\n' 'local t = {}' 'for i = 1, 100 do t[i] = ("x"):rep(i) end' \
   'io.write(#table.concat(t), " ", select("#", ...), "\n")' > "$T/ends.lua"
 printf '%s\n' 'error("raised on purpose")' > "$T/raises.lua"
