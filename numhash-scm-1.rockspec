@@ -1,0 +1,39 @@
+-- numhash-scm-1.rockspec: `luarocks make` in a clone builds the project with
+-- CMake and installs the module, the launcher and the glue tool into a
+-- LuaRocks tree.  The version lives in CMakeLists.txt; "scm" is this clone.
+rockspec_format = "3.0"
+package = "numhash"
+version = "scm-1"
+
+source = {
+   -- Built from the clone it lies in; nothing is fetched.
+   url = "git+file://.",
+}
+
+description = {
+   summary = "A map from numbers to strings for Lua 5.1, and a launcher of self-running scripts",
+   detailed = [[
+numhash gives scripts a map from numbers (double keys) to strings over an
+open-addressing hash table whose placement, and so iteration order, is fixed.
+ovrelrun runs a script glued to a copy of itself; ovrelglue makes such programs.
+]],
+}
+
+dependencies = {
+   "lua >= 5.1, < 5.2",
+}
+
+build = {
+   type = "cmake",
+   variables = {
+      CMAKE_BUILD_TYPE = "Release",
+      CMAKE_INSTALL_PREFIX = "$(PREFIX)",
+      OVREL_TESTS = "OFF",
+      LUA51_INCLUDE_DIR = "$(LUA_INCDIR)",
+      -- The rock's lib/ holds modules only: LuaRocks moves it to the tree's
+      -- lib/lua/5.1.  The runtime library stays in the rock's own folder,
+      -- which the module and the launcher name in their run-paths.
+      OVREL_LUA_MODULE_DIR = "lib",
+      CMAKE_INSTALL_LIBDIR = "runtime",
+   },
+}

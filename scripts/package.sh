@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# package.sh: the Debian package of the project, out/ovrel_VERSION_ARCH.deb.
+#
+# The install step of a build configured for the system's folders
+# (/usr/bin, /usr/lib/<multiarch>, the module in Debian's Lua folder
+# /usr/lib/<multiarch>/lua/5.1), packed by CPack.  Its dependencies are
+# read from the binaries (liblua5.1-0 among them); the version is the
+# project's.  OVREL_DEB_BUILD names the build folder (default build-deb).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/setup.sh dpkg-dev
+build=${OVREL_DEB_BUILD:-build-deb}
+multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH)
+
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DOVREL_TESTS=OFF \
+  -DCMAKE_INSTALL_PREFIX=/usr -DOVREL_LUA_MODULE_DIR="lib/$multiarch/lua/5.1" >/dev/null
+cmake --build "$build" -j2 >/dev/null
+rm -rf "$build/packages"
+cpack --config "$build/CPackConfig.cmake" -B "$build/packages" >/dev/null
+mkdir -p out
+rm -f out/*.deb
+cp "$build"/packages/*.deb out/
+ls out/*.deb
