@@ -47,8 +47,8 @@ group_refusals() {
   refuse "output is the launcher" "launcher$EXE is the launcher itself; choose another output" \
     s.lua -o "launcher$EXE" --launcher "launcher$EXE"
   refuse "output is a folder" "dir.lua is a folder" s.lua -o dir.lua --launcher "launcher$EXE"
-  refuse "output in a missing folder" "cannot create nodir/out: No such file or directory" \
-    s.lua -o nodir/out --launcher "launcher$EXE"
+  refuse "output in a missing folder" "cannot create nodir/out$EXE: No such file or directory" \
+    s.lua -o "nodir/out$EXE" --launcher "launcher$EXE"
 
   # Sparse files: their length is all that is looked at.
   truncate -s 2147483648 "$T/big.lua"
@@ -84,12 +84,12 @@ group_roundtrip() {
   printf '#!/usr/bin/env ovrelrun\r\nio.write(select("#", ...), " ", table.concat({...}, ","), "\\n")\n' > "$T/s.lua"
   cp "$LAUNCHER" "$T/launcher$EXE"
 
-  glue s.lua -o "prog$EXE" --launcher "launcher$EXE"
+  glue s.lua -o "prog$EXE" --launcher "launcher$EXE" --plain
   expect "glue a script" 0 "" ""
   truth "the output is executable" test -x "$T/prog$EXE"
   mkprog "$T/expected" "$T/s.lua"
   truth "image, script and trailer, byte for byte" cmp -s "$T/prog$EXE" "$T/expected"
-  truth "no temporary file left" nothing_like "$T/prog$EXE.??????"
+  truth "no temporary file left" nothing_like "$T/.ovrelglue-*"
 
   mkdir "$T/elsewhere"
   run "$T/elsewhere" "$T/prog$EXE" "$T/prog$EXE" a "b c"
@@ -100,37 +100,37 @@ group_roundtrip() {
     "offset: $(wc -c < "$LAUNCHER")"$'\n'"length: $(wc -c < "$T/s.lua")"$'\n'"first line: #!/usr/bin/env ovrelrun"$'\n' ""
 
   printf 'print("second")' > "$T/t.lua"
-  glue t.lua -o "again$EXE" --launcher "prog$EXE"
+  glue t.lua -o "again$EXE" --launcher "prog$EXE" --plain
   expect "glue onto a program that carries a script" 0 "" ""
   mkprog "$T/expected" "$T/t.lua"
   truth "only the bare image is taken: no stacking" cmp -s "$T/again$EXE" "$T/expected"
 
-  glue t.lua -o "prog$EXE" --launcher "launcher$EXE"
+  glue t.lua -o "prog$EXE" --launcher "launcher$EXE" --plain
   expect "an existing output is replaced" 0 "" ""
   truth "with the new program" cmp -s "$T/prog$EXE" "$T/expected"
 
   : > "$T/empty.lua"
-  glue empty.lua -o "empty$EXE" --launcher "launcher$EXE"
+  glue empty.lua -o "empty$EXE" --launcher "launcher$EXE" --plain
   expect "an empty script" 0 "" ""
   glue --show "empty$EXE"
   expect "show an empty script" 0 "offset: $(wc -c < "$LAUNCHER")"$'\nlength: 0\nfirst line: \n' ""
   runp empty
   expect "it runs and ends normally" 0 "" ""
 
-  printf 'x\001\tz\nsecond line' > "$T/ctl.lua"
-  glue ctl.lua -o "ctl$EXE" --launcher "launcher$EXE"
+  printf -- '--x\001\tz\n--second line' > "$T/ctl.lua"
+  glue ctl.lua -o "ctl$EXE" --launcher "launcher$EXE" --plain
   glue --show "ctl$EXE"
   expect "show makes control bytes visible" 0 \
-    "offset: $(wc -c < "$LAUNCHER")"$'\nlength: 16\nfirst line: x?\tz\n' ""
+    "offset: $(wc -c < "$LAUNCHER")"$'\nlength: 20\nfirst line: --x?\tz\n' ""
 
   # Beside the launcher of the build, the tool needs no --launcher.
-  glue s.lua -o "default$EXE"
+  glue s.lua -o "default$EXE" --plain
   expect "the launcher beside the tool is the default" 0 "" ""
   mkprog "$T/expected" "$T/s.lua"
   truth "and is the one used" cmp -s "$T/default$EXE" "$T/expected"
 
   glue --help
-  truth "--help prints the usage" test "${out%%$'\n'*}" == "usage: ovrelglue SCRIPT -o OUTPUT [--launcher PATH]"
+  truth "--help prints the usage" test "${out%%$'\n'*}" == "usage: ovrelglue SCRIPT -o OUTPUT [-I TEMPLATE]... [-m NAME]... [--plain] [--launcher PATH]"
   expect "--help ends well" 0 "$out" ""
 }
 

@@ -1,0 +1,158 @@
+// bundle.cpp: a program's modules packed into its chunk, and read back.
+//
+// The launcher runs one chunk, so the modules travel inside it: a prelude
+// of ONE physical line holds every module's source as a quoted string and
+// adds a searcher to package.loaders, after package.preload and before the
+// searches on disk.  The searcher compiles a module only when it is first
+// required, under the chunk name "@" and its path below its folder, so
+// messages read "a/b.lua:4:" and tracebacks name the file; require then
+// calls it with its name as "...", as it would call a file found on disk.
+// Keeping the prelude on one line, in a do ... end block, leaves every line
+// of the script its own number and leaves the script's locals untouched.
+//
+// The prelude is generated here and parsed back only here: the parser is
+// strict and takes exactly what the writer writes, byte for byte.
+#include "bundle.h"
+
+#include <stdio.h>
+#include <string.h>
+
+static const char head[] = "do --[[ovrelglue 1]] local m={";
+
+/* Runs once at start: the searcher, and arg for programs written for the
+** stock interpreter, whose layout args already has. */
+static const char body[] =
+    "} local s,ld,as={},loadstring,assert for i=2,#m do s[m[i][1]]=m[i] end "
+    "table.insert(package.loaders,2,function(n) local e=s[n] "
+    "if e then return as(ld(e[4],\"@\"..e[2])) end "
+    "return \"\\n\\tno module '\"..n..\"' in the bundle\" end) "
+    "if arg==nil then arg=args end end ";
+
+
+size_t preludeat(const std::string &text) {
+  if (text.empty() || text[0] != '#') return 0;
+  size_t nl = text.find('\n');
+  return nl == std::string::npos ? std::string::npos : nl + 1;
+}
+
+
+/* ------------------------------------------------------------------------
+** Writing
+** --------------------------------------------------------------------- */
+
+/* A quoted string on one line: line ends and control bytes escaped, other
+** bytes as they are. */
+static void quote(std::string *out, const std::string &s) {
+  *out += '"';
+  for (unsigned char c : s) {
+    if (c == '\\' || c == '"') {
+      *out += '\\';
+      *out += (char)c;
+    } else if (c == '\n') {
+      *out += "\\n";
+    } else if (c == '\r') {
+      *out += "\\r";
+    } else if (c < 0x20 || c == 0x7f) {
+      char esc[5];
+      snprintf(esc, sizeof esc, "\\%03u", c);  /* always three digits: a digit may follow */
+      *out += esc;
+    } else {
+      *out += (char)c;
+    }
+  }
+  *out += '"';
+}
+
+
+std::string makebundle(const std::string &scriptname, const std::string &text,
+                       const std::vector<Module> &modules) {
+  size_t at = preludeat(text);
+  std::string out = text.substr(0, at);
+  out += head;
+  quote(&out, scriptname);
+  for (const Module &m : modules) {
+    out += ",{";
+    quote(&out, m.name);
+    out += ',';
+    quote(&out, m.rel);
+    out += ',';
+    quote(&out, m.source);
+    out += ',';
+    quote(&out, m.text);
+    out += '}';
+  }
+  out += body;
+  out.append(text, at, std::string::npos);
+  return out;
+}
+
+
+/* ------------------------------------------------------------------------
+** Reading
+** --------------------------------------------------------------------- */
+
+static int literal(const std::string &s, size_t *i, const char *lit) {
+  size_t n = strlen(lit);
+  if (s.compare(*i, n, lit) != 0) return 0;
+  *i += n;
+  return 1;
+}
+
+
+static int unquote(const std::string &s, size_t *i, std::string *out) {
+  if (!literal(s, i, "\"")) return 0;
+  out->clear();
+  while (*i < s.size()) {
+    char c = s[(*i)++];
+    if (c == '"') return 1;
+    if (c == '\n' || c == '\r') return 0;
+    if (c != '\\') {
+      *out += c;
+      continue;
+    }
+    if (*i >= s.size()) return 0;
+    c = s[(*i)++];
+    if (c == '\\' || c == '"') {
+      *out += c;
+    } else if (c == 'n') {
+      *out += '\n';
+    } else if (c == 'r') {
+      *out += '\r';
+    } else if (c >= '0' && c <= '9' && *i + 1 < s.size() && s[*i] >= '0' && s[*i] <= '9' &&
+               s[*i + 1] >= '0' && s[*i + 1] <= '9') {
+      int v = (c - '0') * 100 + (s[*i] - '0') * 10 + (s[*i + 1] - '0');
+      if (v > 255) return 0;
+      *out += (char)v;
+      *i += 2;
+    } else {
+      return 0;
+    }
+  }
+  return 0;
+}
+
+
+int readbundle(const std::string &chunk, Bundle *b) {
+  size_t at = preludeat(chunk), i = at;
+  if (at == std::string::npos || !literal(chunk, &i, head)) return 0;
+  if (!unquote(chunk, &i, &b->script)) return 0;
+  b->modules.clear();
+  while (literal(chunk, &i, ",{")) {
+    Module m;
+    if (!unquote(chunk, &i, &m.name) || !literal(chunk, &i, ",") ||
+        !unquote(chunk, &i, &m.rel) || !literal(chunk, &i, ",") ||
+        !unquote(chunk, &i, &m.source) || !literal(chunk, &i, ",") ||
+        !unquote(chunk, &i, &m.text) || !literal(chunk, &i, "}"))
+      return 0;
+    b->modules.push_back(m);
+  }
+  if (!literal(chunk, &i, body)) return 0;
+  b->at = at;
+  b->len = i - at;
+  return 1;
+}
+
+
+std::string mainscript(const std::string &chunk, const Bundle &b) {
+  return chunk.substr(0, b.at) + chunk.substr(b.at + b.len);
+}

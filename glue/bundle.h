@@ -1,0 +1,32 @@
+// bundle.h: a program's modules packed into its chunk, and read back.
+#ifndef OVREL_GLUE_BUNDLE_H
+#define OVREL_GLUE_BUNDLE_H
+
+#include <string>
+#include <vector>
+
+#include "glue.h"
+
+struct Bundle {
+  std::string script;           /* the main script's file name */
+  std::vector<Module> modules;  /* in the order they were found */
+  size_t at, len;               /* where the prelude lies in the chunk */
+};
+
+/* Where the prelude goes: the start of the script, or the start of its
+** second line after a "#" line.  npos for a script that is one "#" line,
+** which the launcher runs as an empty chunk. */
+size_t preludeat(const std::string &text);
+
+/* text with a prelude of one line at preludeat(text) that registers the
+** modules for require and sets arg; every line of text keeps its number. */
+std::string makebundle(const std::string &scriptname, const std::string &text,
+                       const std::vector<Module> &modules);
+
+/* Reads back what makebundle wrote; 0 when chunk carries no prelude. */
+int readbundle(const std::string &chunk, Bundle *b);
+
+/* The main script as it was read: the chunk without the prelude. */
+std::string mainscript(const std::string &chunk, const Bundle &b);
+
+#endif /* OVREL_GLUE_BUNDLE_H */

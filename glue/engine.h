@@ -1,0 +1,23 @@
+// engine.h: what the glue tool asks of the engine the launcher runs on:
+// its compiler and its default module path.
+#ifndef OVREL_GLUE_ENGINE_H
+#define OVREL_GLUE_ENGINE_H
+
+#include <string>
+
+/* A precompiled chunk, which the loader takes as it is. */
+int precompiled(const std::string &text);
+
+/* The chunk the launcher hands to the loader: a first line beginning with
+** "#" is dropped, its newline kept, so line numbers stay those of text. */
+std::string launcherchunk(const std::string &text);
+
+/* Compiles chunk under chunkname ("@path" gives "path:line:" messages);
+** returns the compiler's message, or "" when it compiles. */
+std::string compileerror(const std::string &chunk, const char *chunkname);
+
+/* package.path of a fresh state: LUA_PATH when set (";;" standing for the
+** default), else the engine's compiled-in path. */
+std::string defaultpath(void);
+
+#endif /* OVREL_GLUE_ENGINE_H */

@@ -1,0 +1,317 @@
+// files.cpp: reading inputs, the trailer, and writing outputs safely.
+//
+// An output is written to a temporary file in its own folder and renamed
+// over it only once it is complete, so a refusal or a failure never leaves
+// a half-written program.  The temporary name has a bounded length of its
+// own, so any output name the file system takes can be written.
+#include "files.h"
+
+#include <errno.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+
+#if defined(_WIN32)
+#include <direct.h>
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+#else
+#include <dirent.h>
+#include <fcntl.h>
+#include <limits.h>
+#include <unistd.h>
+#endif
+
+#include "glue.h"
+
+#if defined(_WIN32)
+typedef struct _stati64 Stat;
+#define statfile _stati64
+#define fstatfile _fstati64
+#else
+typedef struct stat Stat;
+#define statfile stat
+#define fstatfile fstat
+#endif
+
+static std::string tmpname;  /* the half-written output, removed on any refusal */
+
+
+/* ------------------------------------------------------------------------
+** Reading
+** --------------------------------------------------------------------- */
+
+FILE *openfile(const char *path, int64_t *len) {
+  Stat st;
+  /* Windows cannot open a folder at all; look before opening. */
+  if (statfile(path, &st) == 0 && (st.st_mode & S_IFMT) != S_IFREG)
+    die("%s is not a regular file", path);
+  FILE *f = fopen(path, "rb");
+  if (f == NULL) die("cannot open %s: %s", path, strerror(errno));
+  if (fstatfile(fileno(f), &st) != 0) die("cannot read %s: %s", path, strerror(errno));
+  if ((st.st_mode & S_IFMT) != S_IFREG) die("%s is not a regular file", path);
+  *len = (int64_t)st.st_size;
+  return f;
+}
+
+
+void seekto(FILE *f, const char *path, int64_t pos) {
+#if defined(_WIN32)
+  int rc = _fseeki64(f, pos, SEEK_SET);
+#else
+  int rc = fseeko(f, (off_t)pos, SEEK_SET);
+#endif
+  if (rc != 0) die("cannot seek in %s: %s", path, strerror(errno));
+}
+
+
+/* A source shorter than its length has changed under us. */
+std::string readbytes(FILE *f, const char *path, int64_t n) {
+  std::string s((size_t)n, '\0');
+  size_t got = n > 0 ? fread(&s[0], 1, (size_t)n, f) : 0;
+  if (got != (size_t)n) {
+    if (ferror(f)) die("cannot read %s: %s", path, strerror(errno));
+    die("%s became shorter while it was read", path);
+  }
+  return s;
+}
+
+
+std::string readstdin(void) {
+#if defined(_WIN32)
+  _setmode(_fileno(stdin), _O_BINARY);
+#endif
+  std::string s;
+  char buff[65536];
+  size_t got;
+  while ((got = fread(buff, 1, sizeof buff, stdin)) > 0) {
+    s.append(buff, got);
+    if (s.size() > (size_t)INT32_MAX)
+      die("the script on standard input is too large (the trailer holds at most %ld bytes)",
+          (long)INT32_MAX);
+  }
+  if (ferror(stdin)) die("cannot read standard input: %s", strerror(errno));
+  return s;
+}
+
+
+int isfolder(const char *path) {
+  Stat st;
+  return statfile(path, &st) == 0 && (st.st_mode & S_IFMT) == S_IFDIR;
+}
+
+
+int isfile(const char *path) {
+  Stat st;
+  return statfile(path, &st) == 0 && (st.st_mode & S_IFMT) == S_IFREG;
+}
+
+
+/* Whether both names lead to one file.  Only an existing output can. */
+#if defined(_WIN32)
+/* The volume and index that identify a file however it is named. */
+static int fileid(const char *path, BY_HANDLE_FILE_INFORMATION *id) {
+  HANDLE h = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                         NULL, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL);
+  if (h == INVALID_HANDLE_VALUE) return 0;
+  int ok = GetFileInformationByHandle(h, id) != 0;
+  CloseHandle(h);
+  return ok;
+}
+#endif
+
+
+int samefile(const char *a, const char *b) {
+#if defined(_WIN32)
+  BY_HANDLE_FILE_INFORMATION ia, ib;
+  if (!fileid(a, &ia) || !fileid(b, &ib)) return 0;
+  return ia.dwVolumeSerialNumber == ib.dwVolumeSerialNumber &&
+         ia.nFileIndexHigh == ib.nFileIndexHigh && ia.nFileIndexLow == ib.nFileIndexLow;
+#else
+  struct stat sa, sb;
+  if (stat(a, &sa) != 0 || stat(b, &sb) != 0) return 0;
+  return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+#endif
+}
+
+
+std::vector<std::string> listfolder(const std::string &path) {
+  std::vector<std::string> names;
+#if defined(_WIN32)
+  WIN32_FIND_DATAA fd;
+  HANDLE h = FindFirstFileA((path + "\\*").c_str(), &fd);
+  if (h == INVALID_HANDLE_VALUE) return names;
+  do {
+    if (strcmp(fd.cFileName, ".") != 0 && strcmp(fd.cFileName, "..") != 0)
+      names.push_back(fd.cFileName);
+  } while (FindNextFileA(h, &fd));
+  FindClose(h);
+#else
+  DIR *d = opendir(path.c_str());
+  if (d == NULL) return names;
+  for (struct dirent *e; (e = readdir(d)) != NULL;)
+    if (strcmp(e->d_name, ".") != 0 && strcmp(e->d_name, "..") != 0) names.push_back(e->d_name);
+  closedir(d);
+#endif
+  std::sort(names.begin(), names.end());  /* the folder's own order is no order */
+  return names;
+}
+
+
+/* ------------------------------------------------------------------------
+** Trailer
+** --------------------------------------------------------------------- */
+
+int trailer(FILE *f, const char *path, int64_t len, Glue *glue) {
+  if (len < (int64_t)sizeof *glue) return 0;
+  seekto(f, path, len - (int64_t)sizeof *glue);
+  if (fread(glue, sizeof *glue, 1, f) != 1) die("cannot read %s: %s", path, strerror(errno));
+  return memcmp(glue->sig, GLUE_SIG, GLUE_SIGLEN) == 0;
+}
+
+
+int sound(const Glue *glue, int64_t len) {
+  int64_t size1 = glue_get32(glue->size1), size2 = glue_get32(glue->size2);
+  return size1 >= 0 && size2 >= 0 && size1 + size2 <= len - (int64_t)sizeof *glue;
+}
+
+
+/* ------------------------------------------------------------------------
+** Writing
+** --------------------------------------------------------------------- */
+
+static size_t folderlen(const std::string &path) {
+  size_t slash = path.find_last_of(
+#if defined(_WIN32)
+      "/\\:"
+#else
+      "/"
+#endif
+  );
+  return slash == std::string::npos ? 0 : slash + 1;
+}
+
+
+std::string throughlink(const char *path) {
+  std::string p = path;
+#if !defined(_WIN32)
+  for (int hops = 0;; hops++) {
+    struct stat st;
+    if (lstat(p.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return p;
+    if (hops == 40) die("%s: too many levels of symbolic links", path);
+    char target[PATH_MAX];
+    ssize_t n = readlink(p.c_str(), target, sizeof target - 1);
+    if (n < 0) die("cannot read the link %s: %s", p.c_str(), strerror(errno));
+    target[n] = '\0';
+    /* A relative target is relative to the link's own folder. */
+    p = target[0] == '/' ? std::string(target) : p.substr(0, folderlen(p)) + target;
+  }
+#else
+  return p;
+#endif
+}
+
+
+/* The temporary name is the folder and a short name of its own, never the
+** output's name plus a suffix, which would not fit beside the longest name
+** the file system takes. */
+FILE *maketemp(const std::string &path) {
+  tmpname = path.substr(0, folderlen(path)) + ".ovrelglue-XXXXXX";
+#if defined(_WIN32)
+  int fd = -1;
+  if (_mktemp_s(&tmpname[0], tmpname.size() + 1) == 0)
+    fd = _open(tmpname.c_str(), _O_CREAT | _O_EXCL | _O_WRONLY | _O_BINARY, _S_IREAD | _S_IWRITE);
+#else
+  int fd = mkstemp(&tmpname[0]);
+#endif
+  if (fd < 0) {
+    int err = errno;
+    tmpname.clear();
+    die("cannot create %s: %s", path.c_str(), strerror(err));
+  }
+  FILE *f = fdopen(fd, "wb");
+  if (f == NULL) die("cannot write %s: %s", tmpname.c_str(), strerror(errno));
+  return f;
+}
+
+
+void putbytes(FILE *out, const void *p, size_t n) {
+  if (n > 0 && fwrite(p, 1, n, out) != n) die("cannot write %s: %s", tmpname.c_str(), strerror(errno));
+}
+
+
+void copybytes(FILE *from, const char *path, FILE *to, int64_t n) {
+  static char buff[65536];
+  while (n > 0) {
+    size_t want = n < (int64_t)sizeof buff ? (size_t)n : sizeof buff;
+    size_t got = fread(buff, 1, want, from);
+    if (got != want) {
+      if (ferror(from)) die("cannot read %s: %s", path, strerror(errno));
+      die("%s became shorter while it was read", path);
+    }
+    putbytes(to, buff, got);
+    n -= (int64_t)got;
+  }
+}
+
+
+void finish(FILE *out, const std::string &path) {
+  const char *tmp = tmpname.c_str();
+  if (fflush(out) != 0) die("cannot write %s: %s", tmp, strerror(errno));
+#if !defined(_WIN32)
+  if (fsync(fileno(out)) != 0) die("cannot write %s: %s", tmp, strerror(errno));
+  mode_t mask = umask(0);
+  umask(mask);
+  if (fchmod(fileno(out), 0777 & ~mask) != 0)
+    die("cannot mark %s executable: %s", tmp, strerror(errno));
+#endif
+  if (fclose(out) != 0) die("cannot write %s: %s", tmp, strerror(errno));
+#if defined(_WIN32)
+  if (!MoveFileExA(tmp, path.c_str(), MOVEFILE_REPLACE_EXISTING))
+    die("cannot create %s: error %lu", path.c_str(), (unsigned long)GetLastError());
+#else
+  if (rename(tmp, path.c_str()) != 0) die("cannot create %s: %s", path.c_str(), strerror(errno));
+#endif
+  tmpname.clear();
+}
+
+
+void droptemp(void) {
+  if (!tmpname.empty()) remove(tmpname.c_str());
+  tmpname.clear();
+}
+
+
+static int makefolder(const char *path) {
+#if defined(_WIN32)
+  return _mkdir(path);
+#else
+  return mkdir(path, 0777);
+#endif
+}
+
+
+void makefolders(const std::string &path) {
+  if (path.empty() || isfolder(path.c_str())) return;
+  size_t up = folderlen(path.substr(0, path.find_last_not_of("/\\") + 1));
+  if (up > 0) makefolders(path.substr(0, up));
+  if (makefolder(path.c_str()) != 0 && !isfolder(path.c_str()))
+    die("cannot create the folder %s: %s", path.c_str(), strerror(errno));
+}
+
+
+void writenew(const std::string &path, const std::string &bytes) {
+#if defined(_WIN32)
+  int fd = _open(path.c_str(), _O_CREAT | _O_EXCL | _O_WRONLY | _O_BINARY, _S_IREAD | _S_IWRITE);
+#else
+  int fd = open(path.c_str(), O_CREAT | O_EXCL | O_WRONLY, 0666);
+#endif
+  if (fd < 0) die("cannot create %s: %s", path.c_str(), strerror(errno));
+  FILE *f = fdopen(fd, "wb");
+  if (f == NULL || (bytes.size() > 0 && fwrite(bytes.data(), 1, bytes.size(), f) != bytes.size()) ||
+      fclose(f) != 0)
+    die("cannot write %s: %s", path.c_str(), strerror(errno));
+}

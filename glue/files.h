@@ -1,0 +1,53 @@
+// files.h: reading inputs, the trailer, and writing outputs safely.
+#ifndef OVREL_GLUE_FILES_H
+#define OVREL_GLUE_FILES_H
+
+#include <stdint.h>
+#include <stdio.h>
+
+#include <string>
+#include <vector>
+
+#include "srglue.h"
+
+/* Opens a regular file for reading and gives its length; refuses anything
+** else. */
+FILE *openfile(const char *path, int64_t *len);
+void seekto(FILE *f, const char *path, int64_t pos);
+/* Exactly n bytes from the current position. */
+std::string readbytes(FILE *f, const char *path, int64_t n);
+std::string readstdin(void);
+
+int samefile(const char *a, const char *b);
+int isfolder(const char *path);
+int isfile(const char *path);
+
+/* The names in a folder, without "." and "..", sorted; empty when it
+** cannot be read. */
+std::vector<std::string> listfolder(const std::string &path);
+
+/* Reads the last 16 bytes; nonzero when they are a trailer. */
+int trailer(FILE *f, const char *path, int64_t len, Glue *glue);
+/* The script a trailer points at lies between the file's start and the
+** trailer itself. */
+int sound(const Glue *glue, int64_t len);
+
+/* The file that writing to path replaces: a symbolic link is followed to
+** its target, so the link stays a link. */
+std::string throughlink(const char *path);
+
+/* A temporary file in the folder of path, renamed over path by finish. */
+FILE *maketemp(const std::string &path);
+void putbytes(FILE *out, const void *p, size_t n);
+/* Copies n bytes from a source into the temporary file. */
+void copybytes(FILE *from, const char *path, FILE *to, int64_t n);
+void finish(FILE *out, const std::string &path);
+/* Removes the half-written temporary file, if any. */
+void droptemp(void);
+
+/* Creates path and every missing folder above it. */
+void makefolders(const std::string &path);
+/* Writes a new file; an existing one is refused, not replaced. */
+void writenew(const std::string &path, const std::string &bytes);
+
+#endif /* OVREL_GLUE_FILES_H */

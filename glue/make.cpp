@@ -1,0 +1,195 @@
+// make.cpp: making a self-running program: the launcher's image, the
+// chunk, the trailer.
+//
+// By default the chunk is the script with its modules bundled (bundle.cpp):
+// every module it requires by a literal name, and every module those
+// require, found as Lua source through the search path.  What is not found
+// that way (native modules, optional ones) is no error: the program will
+// look for it where it runs, and the summary says so.  Every file is
+// compiled before anything is written, so a program that cannot start is
+// never made.
+#include "make.h"
+
+#include <stdint.h>
+#include <string.h>
+
+#include <algorithm>
+
+#include "bundle.h"
+#include "engine.h"
+#include "files.h"
+#include "glue.h"
+#include "search.h"
+
+
+static size_t baselen(const char *path) {
+  const char *base = path;
+  for (const char *p = path; *p; p++)
+    if (*p == '/' || *p == '\\') base = p + 1;
+  return (size_t)(base - path);
+}
+
+
+static int endswith_exe(const char *path) {
+  size_t n = strlen(path);
+  if (n < 4) return 0;
+  const char *e = path + n - 4;
+  return e[0] == '.' && (e[1] | 0x20) == 'e' && (e[2] | 0x20) == 'x' && (e[3] | 0x20) == 'e';
+}
+
+
+static void checkcompiles(const std::string &text, const std::string &chunkname) {
+  std::string message = compileerror(launcherchunk(text), chunkname.c_str());
+  if (!message.empty()) die("%s", message.c_str());
+}
+
+
+static int has(const std::vector<std::string> &v, const std::string &s) {
+  return std::find(v.begin(), v.end(), s) != v.end();
+}
+
+
+static std::string joined(const std::vector<std::string> &names) {
+  std::string s;
+  for (const std::string &n : names) s += (s.empty() ? "" : ", ") + n;
+  return s;
+}
+
+
+/* Follows the requires from the script through every module found. */
+static void gather(const Job &job, const std::string &text, const char *folder,
+                   std::vector<Module> *found, std::vector<std::string> *missing,
+                   std::vector<std::string> *unfit) {
+  std::vector<std::string> templates = searchpath(job.includes, folder);
+  std::vector<std::string> queue = scanrequires(text), names;
+
+  /* -m: each name must be there; a prefix must give at least one. */
+  std::vector<std::string> walked;
+  for (const std::string &m : job.modules) {
+    Module probe;
+    if (m.size() > 2 && m.compare(m.size() - 2, 2, ".*") == 0) {
+      std::string prefix = m.substr(0, m.size() - 2);
+      std::vector<std::string> under = walkprefix(templates, prefix);
+      if (under.empty()) die("no module below %s in the search path (-m %s)", prefix.c_str(), m.c_str());
+      for (const std::string &u : under)
+        if (!has(queue, u)) queue.push_back(u), walked.push_back(u);
+    } else if (!goodname(m) || !findmodule(templates, m, &probe)) {
+      die("module %s is not found as Lua source in the search path (-m %s)", m.c_str(), m.c_str());
+    } else if (!has(queue, m)) {
+      queue.push_back(m);
+    }
+  }
+
+  for (size_t i = 0; i < queue.size(); i++) {
+    const std::string &name = queue[i];
+    Module m;
+    if (!goodname(name) || !findmodule(templates, name, &m)) {
+      missing->push_back(name);
+      continue;
+    }
+    /* A walk can meet one file under two names ("a" as a/init.lua and
+    ** "a.init"): it is bundled once. */
+    if (has(walked, name) &&
+        std::any_of(found->begin(), found->end(), [&](const Module &f) { return f.source == m.source; }))
+      continue;
+    std::string message = compileerror(launcherchunk(m.text), ("@" + m.source).c_str());
+    if (!message.empty()) {
+      /* A file met only by walking a prefix may be meant for another
+      ** engine (loaded behind a version test): it is left out. */
+      if (!has(walked, name)) die("%s", message.c_str());
+      unfit->push_back(name + " (" + message + ")");
+      continue;
+    }
+    for (const std::string &r : scanrequires(m.text))
+      if (!has(queue, r)) queue.push_back(r);
+    found->push_back(m);
+  }
+}
+
+
+int makeprogram(const Job &job) {
+  int fromstdin = strcmp(job.script, "-") == 0;
+  std::string text;
+  if (fromstdin) {
+    text = readstdin();
+  } else {
+    int64_t slen;
+    FILE *s = openfile(job.script, &slen);
+    if (slen > INT32_MAX)
+      die("%s is too large (%lld bytes; the trailer holds at most %ld)", job.script,
+          (long long)slen, (long)INT32_MAX);
+    text = readbytes(s, job.script, slen);
+    fclose(s);
+  }
+
+  int64_t llen;
+  FILE *l = openfile(job.launcher, &llen);
+
+  /* Windows starts only a program whose name has an extension. */
+  std::string output = job.output;
+  int addexe = endswith_exe(job.launcher) && strchr(job.output + baselen(job.output), '.') == NULL;
+  if (addexe) output += ".exe";
+  std::string target = throughlink(output.c_str());
+  if (!fromstdin && samefile(target.c_str(), job.script))
+    die("%s is the script itself; choose another output", output.c_str());
+  if (samefile(target.c_str(), job.launcher))
+    die("%s is the launcher itself; choose another output", output.c_str());
+  if (isfolder(target.c_str())) die("%s is a folder", output.c_str());
+
+  int64_t image = llen;
+  Glue glue;
+  if (trailer(l, job.launcher, llen, &glue)) {
+    if (!sound(&glue, llen)) die("%s has a damaged trailer; use a bare launcher", job.launcher);
+    image = glue_get32(glue.size1);  /* drop the script it carries */
+  }
+  if (image > INT32_MAX)
+    die("%s is too large (%lld bytes; the trailer holds at most %ld)", job.launcher,
+        (long long)image, (long)INT32_MAX);
+
+  std::string chunkname = fromstdin ? "=stdin" : std::string("@") + job.script;
+  checkcompiles(text, chunkname);
+
+  std::vector<Module> found;
+  std::vector<std::string> missing, unfit;
+  std::string chunk = text;
+  int packed = !job.plain && !precompiled(text) && preludeat(text) != std::string::npos;
+  if (packed) {
+    size_t folder = fromstdin ? 0 : baselen(job.script);
+    std::string dir(job.script, folder);
+    gather(job, text, fromstdin ? NULL : dir.c_str(), &found, &missing, &unfit);
+    std::string name = fromstdin ? "stdin.lua" : std::string(job.script + folder);
+    chunk = makebundle(name, text, found);
+    std::string message = compileerror(launcherchunk(chunk), "=");
+    if (!message.empty()) die("the bundled program does not compile: %s", message.c_str());
+    if (chunk.size() > (size_t)INT32_MAX)
+      die("the bundled program is too large (%zu bytes; the trailer holds at most %ld)",
+          chunk.size(), (long)INT32_MAX);
+  }
+
+  FILE *out = maketemp(target);
+  seekto(l, job.launcher, 0);
+  copybytes(l, job.launcher, out, image);
+  putbytes(out, chunk.data(), chunk.size());
+  memcpy(glue.sig, GLUE_SIG, GLUE_SIGLEN);
+  glue_put32(glue.size1, (int32_t)image);
+  glue_put32(glue.size2, (int32_t)chunk.size());
+  putbytes(out, &glue, sizeof glue);
+  fclose(l);
+  finish(out, target);
+
+  if (addexe) note("wrote %s: \".exe\" added, without which Windows does not start it", output.c_str());
+  if (!found.empty()) {
+    std::vector<std::string> names;
+    for (const Module &m : found) names.push_back(m.name);
+    note("%s: bundled %zu module%s: %s", output.c_str(), found.size(),
+         found.size() == 1 ? "" : "s", joined(names).c_str());
+  }
+  if (!missing.empty())
+    note("%s: not bundled, looked for where it runs: %s", output.c_str(), joined(missing).c_str());
+  for (const std::string &u : unfit) note("%s: left out, does not compile: %s", output.c_str(), u.c_str());
+  if (!job.plain && precompiled(text) &&
+      (!job.modules.empty() || text.find(std::string("require\0", 8)) != std::string::npos))
+    note("%s: the script is precompiled, so nothing is bundled into it; the modules it requires "
+         "must travel beside the program", output.c_str());
+  return 0;
+}

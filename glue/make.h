@@ -1,0 +1,20 @@
+// make.h: making a self-running program.
+#ifndef OVREL_GLUE_MAKE_H
+#define OVREL_GLUE_MAKE_H
+
+#include <string>
+#include <vector>
+
+struct Job {
+  const char *script;                 /* a path, or "-" for standard input */
+  const char *output;
+  const char *launcher;
+  std::vector<std::string> includes;  /* -I, in order */
+  std::vector<std::string> modules;   /* -m, in order */
+  int plain;                          /* the script's bytes, nothing bundled */
+};
+
+/* Writes the program, then prints what was bundled and what was not. */
+int makeprogram(const Job &job);
+
+#endif /* OVREL_GLUE_MAKE_H */

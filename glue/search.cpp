@@ -1,0 +1,304 @@
+// search.cpp: which modules a program requires, and where their sources are.
+//
+// The scan is a small lexer, not a parser: it skips comments and every form
+// of string, so a "require" inside them is never taken, and it recognises
+// only calls whose argument is one literal string.  A name computed at run
+// time cannot be seen here; -m adds such modules by name or by prefix.
+// The search follows the templates the way require does: the first file a
+// template leads to is the module.
+#include "search.h"
+
+#include <stdint.h>
+#include <string.h>
+
+#include <algorithm>
+
+#include "engine.h"
+#include "files.h"
+
+
+/* ------------------------------------------------------------------------
+** Scanning
+** --------------------------------------------------------------------- */
+
+struct Token {
+  char kind;         /* 'n' name, 's' string, 'p' punctuation */
+  std::string text;  /* the name, the string's value, or the punctuation */
+};
+
+
+/* The level of a long bracket "[==[" at i, or -1 when there is none. */
+static int longlevel(const std::string &s, size_t i) {
+  if (i >= s.size() || s[i] != '[') return -1;
+  size_t j = i + 1;
+  while (j < s.size() && s[j] == '=') j++;
+  return j < s.size() && s[j] == '[' ? (int)(j - i - 1) : -1;
+}
+
+
+/* Skips the long bracket at *i; gives its contents, without a first
+** newline, as the engine does. */
+static std::string longbody(const std::string &s, size_t *i, int level) {
+  size_t start = *i + (size_t)level + 2;
+  if (start < s.size() && (s[start] == '\r' || s[start] == '\n')) {
+    char c = s[start++];
+    if (start < s.size() && (s[start] == '\r' || s[start] == '\n') && s[start] != c) start++;
+  }
+  std::string close((size_t)level + 2, '=');
+  close.front() = close.back() = ']';
+  size_t end = s.find(close, start);
+  if (end == std::string::npos) {
+    *i = s.size();
+    return s.substr(start);
+  }
+  *i = end + close.size();
+  return s.substr(start, end - start);
+}
+
+
+static std::string shortbody(const std::string &s, size_t *i) {
+  char quote = s[(*i)++];
+  std::string v;
+  while (*i < s.size() && s[*i] != quote && s[*i] != '\n' && s[*i] != '\r') {
+    char c = s[(*i)++];
+    if (c != '\\' || *i >= s.size()) {
+      v += c;
+      continue;
+    }
+    c = s[(*i)++];
+    const char *from = "abfnrtv", *to = "\a\b\f\n\r\t\v";
+    const char *e = strchr(from, c);
+    if (e && c) {
+      v += to[e - from];
+    } else if (c >= '0' && c <= '9') {
+      int n = c - '0';
+      for (int k = 0; k < 2 && *i < s.size() && s[*i] >= '0' && s[*i] <= '9'; k++)
+        n = n * 10 + (s[(*i)++] - '0');
+      v += (char)n;
+    } else {
+      v += c;  /* \\, \", \' and an escaped newline */
+    }
+  }
+  if (*i < s.size() && s[*i] == quote) (*i)++;
+  return v;
+}
+
+
+static int namechar(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
+}
+
+
+static std::vector<Token> tokens(const std::string &s) {
+  std::vector<Token> out;
+  size_t i = 0;
+  while (i < s.size()) {
+    char c = s[i];
+    int level;
+    if (c == '-' && i + 1 < s.size() && s[i + 1] == '-') {
+      i += 2;
+      if ((level = longlevel(s, i)) >= 0) {
+        longbody(s, &i, level);
+      } else {
+        while (i < s.size() && s[i] != '\n') i++;
+      }
+    } else if ((level = longlevel(s, i)) >= 0) {
+      out.push_back({'s', longbody(s, &i, level)});
+    } else if (c == '"' || c == '\'') {
+      out.push_back({'s', shortbody(s, &i)});
+    } else if ((c >= '0' && c <= '9') || (c == '.' && i + 1 < s.size() && s[i + 1] >= '0' && s[i + 1] <= '9')) {
+      /* A number, exponent signs included. */
+      while (i < s.size() && (namechar(s[i]) || s[i] == '.' ||
+                              ((s[i] == '+' || s[i] == '-') && (s[i - 1] == 'e' || s[i - 1] == 'E'))))
+        i++;
+    } else if (namechar(c)) {
+      size_t start = i;
+      while (i < s.size() && namechar(s[i])) i++;
+      out.push_back({'n', s.substr(start, i - start)});
+    } else if (c == '.') {
+      size_t start = i;
+      while (i < s.size() && s[i] == '.' && i - start < 3) i++;
+      out.push_back({'p', s.substr(start, i - start)});
+    } else if ((unsigned char)c <= ' ') {
+      i++;
+    } else {
+      out.push_back({'p', std::string(1, c)});
+      i++;
+    }
+  }
+  return out;
+}
+
+
+static int is(const std::vector<Token> &t, size_t i, char kind, const char *text = NULL) {
+  return i < t.size() && t[i].kind == kind && (text == NULL || t[i].text == text);
+}
+
+
+std::vector<std::string> scanrequires(const std::string &text) {
+  std::vector<Token> t = tokens(launcherchunk(text));
+  std::vector<std::string> names;
+  for (size_t i = 0; i < t.size(); i++) {
+    if (t[i].kind != 'n' || (i > 0 && (is(t, i - 1, 'p', ".") || is(t, i - 1, 'p', ":"))))
+      continue;
+    const std::string *name = NULL;
+    if (t[i].text == "require") {
+      if (is(t, i + 1, 's'))
+        name = &t[i + 1].text;
+      else if (is(t, i + 1, 'p', "(") && is(t, i + 2, 's') && is(t, i + 3, 'p', ")"))
+        name = &t[i + 2].text;
+    } else if (t[i].text == "pcall") {
+      if (is(t, i + 1, 'p', "(") && is(t, i + 2, 'n', "require") && is(t, i + 3, 'p', ",") &&
+          is(t, i + 4, 's') && (is(t, i + 5, 'p', ")") || is(t, i + 5, 'p', ",")))
+        name = &t[i + 4].text;
+    }
+    if (name && std::find(names.begin(), names.end(), *name) == names.end())
+      names.push_back(*name);
+  }
+  return names;
+}
+
+
+/* ------------------------------------------------------------------------
+** Searching
+** --------------------------------------------------------------------- */
+
+static int pathsep(char c) {
+#if defined(_WIN32)
+  return c == '/' || c == '\\';
+#else
+  return c == '/';
+#endif
+}
+
+
+int goodname(const std::string &name) {
+  if (name.empty() || name.find_first_of("/\\:") != std::string::npos) return 0;
+  size_t start = 0;
+  for (;;) {
+    size_t dot = name.find('.', start);
+    size_t n = (dot == std::string::npos ? name.size() : dot) - start;
+    if (n == 0) return 0;  /* "a..b", ".a", "a." */
+    if (dot == std::string::npos) return 1;
+    start = dot + 1;
+  }
+}
+
+
+static void addtemplates(std::vector<std::string> *out, const std::string &path) {
+  size_t start = 0;
+  while (start <= path.size()) {
+    size_t semi = path.find(';', start);
+    if (semi == std::string::npos) semi = path.size();
+    if (semi > start) out->push_back(path.substr(start, semi - start));
+    start = semi + 1;
+  }
+}
+
+
+std::vector<std::string> searchpath(const std::vector<std::string> &includes,
+                                    const char *scriptfolder) {
+  std::vector<std::string> out;
+  for (const std::string &inc : includes) {
+    if (inc.find('?') != std::string::npos) {
+      addtemplates(&out, inc);
+    } else {
+      std::string dir = inc.empty() || pathsep(inc.back()) ? inc : inc + "/";
+      out.push_back(dir + "?.lua");
+      out.push_back(dir + "?/init.lua");
+    }
+  }
+  if (scriptfolder) {
+    std::string dir = scriptfolder;
+    out.push_back(dir + "?.lua");
+    out.push_back(dir + "?/init.lua");
+  }
+  addtemplates(&out, defaultpath());
+  return out;
+}
+
+
+static std::string fill(const std::string &tmpl, const std::string &name) {
+  std::string path = name;
+  std::replace(path.begin(), path.end(), '.', '/');
+  std::string out;
+  for (char c : tmpl) {
+    if (c == '?') out += path;
+    else out += c;
+  }
+  return out;
+}
+
+
+/* Where the folder of a template ends: the last separator before "?". */
+static size_t rootlen(const std::string &tmpl) {
+  size_t q = tmpl.find('?');
+  size_t n = q == std::string::npos ? tmpl.size() : q;
+  while (n > 0 && !pathsep(tmpl[n - 1])) n--;
+  return n;
+}
+
+
+int findmodule(const std::vector<std::string> &templates, const std::string &name, Module *m) {
+  for (const std::string &tmpl : templates) {
+    std::string path = fill(tmpl, name);
+    if (!isfile(path.c_str())) continue;
+    int64_t len;
+    FILE *f = openfile(path.c_str(), &len);
+    if (len > INT32_MAX)
+      die("%s is too large (%lld bytes; the trailer holds at most %ld)", path.c_str(),
+          (long long)len, (long)INT32_MAX);
+    m->name = name;
+    m->source = path;
+    m->text = readbytes(f, path.c_str(), len);
+    fclose(f);
+    m->rel = path.substr(rootlen(tmpl));
+    std::replace(m->rel.begin(), m->rel.end(), '\\', '/');
+    return 1;
+  }
+  return 0;
+}
+
+
+/* Collects the files below folder (as paths relative to the template's
+** root); the depth bound stops a loop of folder links. */
+static void walk(const std::string &root, const std::string &rel, int depth,
+                 std::vector<std::string> *files) {
+  if (depth > 32) return;
+  for (const std::string &entry : listfolder(root + rel)) {
+    std::string r = rel + "/" + entry;
+    std::string full = root + r;
+    if (isfolder(full.c_str())) walk(root, r, depth + 1, files);
+    else if (isfile(full.c_str())) files->push_back(r);
+  }
+}
+
+
+std::vector<std::string> walkprefix(const std::vector<std::string> &templates,
+                                    const std::string &prefix) {
+  std::vector<std::string> names;
+  std::string top = prefix;
+  std::replace(top.begin(), top.end(), '.', '/');
+  for (const std::string &tmpl : templates) {
+    size_t q = tmpl.find('?');
+    if (q == std::string::npos || tmpl.find('?', q + 1) != std::string::npos) continue;
+    std::string before = tmpl.substr(0, q), after = tmpl.substr(q + 1);
+    std::vector<std::string> files;
+    if (isfile((before + top + after).c_str())) files.push_back("");
+    walk(before + top, "", 0, &files);
+    for (const std::string &f : files) {
+      /* f is "" for the prefix itself, else "/x/y.lua" below it. */
+      std::string p = top + f;
+      if (!f.empty()) {
+        if (p.size() <= after.size() || p.compare(p.size() - after.size(), after.size(), after) != 0)
+          continue;
+        p.resize(p.size() - after.size());
+      }
+      std::replace(p.begin(), p.end(), '/', '.');
+      if (goodname(p) && std::find(names.begin(), names.end(), p) == names.end())
+        names.push_back(p);
+    }
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
