@@ -17,7 +17,8 @@ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DOVREL_TESTS=OFF \
   -DCMAKE_INSTALL_PREFIX=/usr -DOVREL_LUA_MODULE_DIR="lib/$multiarch/lua/5.1" >/dev/null
 cmake --build "$build" -j2 >/dev/null
 rm -rf "$build/packages"
-cpack --config "$build/CPackConfig.cmake" -B "$build/packages" >/dev/null
+cpack --config "$build/CPackConfig.cmake" -B "$build/packages" > "$build/cpack.log" 2>&1 ||
+  { cat "$build/cpack.log" >&2; exit 1; }
 mkdir -p out
 rm -f out/*.deb
 cp "$build"/packages/*.deb out/

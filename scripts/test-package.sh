@@ -1,0 +1,57 @@
+#!/usr/bin/env bash
+# test-package.sh: the packaged routes, as a user takes them.
+#
+# The Debian package is built by scripts/package.sh and its file list,
+# version, dependencies and run-paths checked (installing it is left to
+# the user: this stage leaves the machine's packages alone).  Then a clone
+# of the repository is installed with `luarocks make` into a tree of its
+# own, and the module and a glued program are used from that tree.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/setup.sh dpkg-dev luarocks
+scripts/package.sh >/dev/null
+deb=$(ls out/ovrel_*.deb)
+version=$(sed -n 's/^project(ovrel VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH)
+lib=/usr/lib/$multiarch
+T=$(mktemp -d "${TMPDIR:-/tmp}/ovrel-package.XXXXXX")
+trap 'rm -rf "$T"' EXIT
+failures=0
+fail() { echo "package: FAIL $*"; failures=$((failures + 1)); }
+
+files=$(dpkg-deb -c "$deb" | awk '{print substr($6, 2)}')
+for f in /usr/bin/ovrelrun /usr/bin/ovrelglue $lib/libovrel.so.1 $lib/lua/5.1/numhash.so \
+         /usr/include/ovrel/ovrel.h /usr/include/ovrel/srglue.h $lib/pkgconfig/ovrel.pc \
+         $lib/cmake/ovrel/ovrelConfig.cmake; do
+  grep -qx "$f" <<<"$files" || fail "$deb holds no $f"
+done
+[[ $(dpkg-deb -f "$deb" Version) == "$version" ]] || fail "$deb: version is not $version"
+[[ $(dpkg-deb -f "$deb" Depends) == *liblua5.1-0* ]] || fail "$deb: no dependency on liblua5.1-0"
+# System folders need no run-path; the runtime and the module take the
+# engine from the process.
+dpkg-deb -x "$deb" "$T/root"
+for f in "$T"/root/usr/bin/* "$T/root$lib/libovrel.so.1" "$T/root$lib/lua/5.1/numhash.so"; do
+  readelf -d "$f" | grep -qE 'RPATH|RUNPATH' && fail "${f#"$T/root"} has a run-path"
+done
+for f in "$T/root$lib/libovrel.so.1" "$T/root$lib/lua/5.1/numhash.so"; do
+  readelf -d "$f" | grep -q 'NEEDED.*liblua' && fail "${f#"$T/root"} links the engine"
+done
+echo "package: $deb: files, version, dependencies and run-paths checked"
+
+git clone -q . "$T/src"
+if (cd "$T/src" && luarocks make --tree "$T/tree") > "$T/rock.log" 2>&1; then
+  eval "$(luarocks path --tree "$T/tree")"
+  mkdir "$T/elsewhere"
+  got=$(cd "$T/elsewhere" && lua5.1 -e 'io.write(tostring(require("numhash").new()))' 2>&1) || true
+  [[ $got == "numhash(0)" ]] || fail "require from the LuaRocks tree gave: $got"
+  printf '%s\n' 'io.write(#require("numhash").new(), " ", args[1], "\n")' > "$T/one.lua"
+  "$T/tree/bin/ovrelglue" "$T/one.lua" -o "$T/one" >/dev/null
+  got=$(cd "$T/elsewhere" && ../one x 2>&1) || true
+  [[ $got == "0 x" ]] || fail "a program glued from the LuaRocks tree gave: $got"
+  echo "package: luarocks make: the module and the glue tool work from the tree"
+else
+  cat "$T/rock.log"
+  fail "luarocks make failed"
+fi
+((failures == 0))
