@@ -1,0 +1,196 @@
+#!/usr/bin/env bash
+# bundle_test.sh GROUP: programs of several files glued into one and run
+# from an empty folder, where no module can be found on disk.
+#
+# Groups: run extract refusals options.  Besides the launcher's variables
+# it takes NUMHASH, the native module a program loads from beside it.
+source "$(dirname "$0")/harness.sh"
+: "${NUMHASH:?}"
+
+glue() { run "$T" ovrelglue "$GLUE" "$@"; }
+
+# Nothing on disk answers a require in the runs: only the bundle can.
+export LUA_PATH="/nowhere/?.lua"
+unset LUA_CPATH
+
+# A program in src/: nested packages, a module() style one, CR LF lines,
+# an optional module that is nowhere, and a native one.
+sources() {
+  mkdir -p "$T/src/pkg" "$T/app"
+  printf '%s\n' '#!/usr/bin/env ovrelrun' \
+    'local pkg, sub = require "pkg", require("pkg.sub")' \
+    "local crlf = require 'crlf'" \
+    'local ok = pcall(require, "absent")' \
+    'local m = require [[numhash]].new(); m[1.5] = "x"' \
+    'print(pkg.name, sub.name, sub.up, ok, m[1.5], arg[0] == args[0], arg[1], ...)' \
+    'if arg[1] == "raise" then crlf.raise() end' \
+    '-- require "commented"' \
+    'error("line 9")' > "$T/src/main.lua"
+  printf 'local M = {name = ...}\nM.text = "caf\xc3\xa9\\001\\\\"\nreturn M\n' > "$T/src/pkg/init.lua"
+  printf 'module(..., package.seeall)\nname = (...)\nup = require("pkg").name\n' > "$T/src/pkg/sub.lua"
+  printf 'local M = {}\r\nfunction M.raise()\r\n  error("crlf raise")\r\nend\r\nreturn M\r\n' > "$T/src/crlf.lua"
+}
+
+# Moves the program into an empty folder with the runtime and numhash.
+ship() {
+  stage "$T/app"
+  cp "$NUMHASH" "$T/app/"
+  mv "$T/$1" "$T/app/"
+}
+
+group_run() {
+  sources
+  glue src/main.lua -o "prog$EXE"
+  expect "glue: the summary names what is bundled and what is not" 0 "" \
+    "ovrelglue: prog$EXE: bundled 3 modules: pkg, pkg.sub, crlf"$'\n'"ovrelglue: prog$EXE: not bundled, looked for where it runs: absent, numhash"
+  ship "prog$EXE"
+
+  run "$T/app" "./prog$EXE" "$T/app/prog$EXE" A B
+  expect "modules run once, under their names; arg is args; main keeps its lines after #!" 1 \
+    $'pkg\tpkg.sub\tpkg\tfalse\tx\ttrue\tA\tA\tB\n' "./prog$EXE: :9: line 9$(trace_main 9)"
+
+  run "$T/app" "./prog$EXE" "$T/app/prog$EXE" raise
+  expect "an error in a CR LF module names its file and line, in the traceback too" 1 \
+    $'pkg\tpkg.sub\tpkg\tfalse\tx\ttrue\traise\traise\n' \
+    "./prog$EXE: crlf.lua:3: crlf raise"$'\nstack traceback:\n\t[C]: in function \'error\'\n\tcrlf.lua:3: in function \'raise\'\n\t:7: in main chunk\n\t[C]: ?'
+
+  # No "#" line: the prelude shares line 1 with the script.
+  printf 'local t = require("pkg.sub") error(t.name)\nerror("two")\n' > "$T/src/one.lua"
+  glue src/one.lua -o "one$EXE"
+  ship "one$EXE"
+  run "$T/app" "./one$EXE" "$T/app/one$EXE"
+  expect "without a # line, line 1 is still line 1" 1 "" "./one$EXE: :1: pkg.sub$(trace_main 1)"
+
+  printf 'arg = {"mine"}\nlocal ok = pcall(require, "nope")\nprint(arg[1], ok)\n' > "$T/src/own.lua"
+  glue src/own.lua -o "own$EXE"
+  ship "own$EXE"
+  run "$T/app" "./own$EXE" "$T/app/own$EXE" theirs
+  expect "a script that sets arg itself keeps its own" 0 $'mine\tfalse\n' \
+    ""
+}
+
+group_extract() {
+  sources
+  glue src/main.lua -o "prog$EXE"
+  glue --show "prog$EXE"
+  local size
+  size=$(( $(wc -c < "$T/prog$EXE") - $(wc -c < "$LAUNCHER") - 16 ))
+  expect "show lists the script and each module: name, source, size" 0 \
+    "offset: $(wc -c < "$LAUNCHER")
+length: $size
+first line: #!/usr/bin/env ovrelrun
+script: main.lua ($(wc -c < "$T/src/main.lua") bytes)
+module: pkg from src/pkg/init.lua ($(wc -c < "$T/src/pkg/init.lua") bytes)
+module: pkg.sub from src/pkg/sub.lua ($(wc -c < "$T/src/pkg/sub.lua") bytes)
+module: crlf from src/crlf.lua ($(wc -c < "$T/src/crlf.lua") bytes)
+" ""
+
+  glue --extract "prog$EXE" out
+  expect "extract names every file it writes" 0 \
+    $'out/main.lua\nout/pkg/init.lua\nout/pkg/sub.lua\nout/crlf.lua\n' ""
+  truth "extracted byte for byte: #! line, CR LF, bytes beyond ASCII" \
+    diff -r "$T/src" "$T/out"
+
+  glue --extract "prog$EXE" out
+  expect "extract never replaces a file" 1 "" \
+    "ovrelglue: out/main.lua exists; extract into a new or empty folder"
+
+  printf 'print(1)' > "$T/p.lua"
+  glue p.lua -o "plain$EXE" --plain
+  glue --extract "plain$EXE" plainout
+  expect "a plain program gives its script" 0 $'plainout/script.lua\n' ""
+  truth "unchanged" cmp -s "$T/p.lua" "$T/plainout/script.lua"
+}
+
+nothing_like() { ! compgen -G "$1" > /dev/null; }
+nothing_left() { nothing_like "$T/out*" && nothing_like "$T/.ovrelglue-*"; }
+
+# refuse WHAT STDERR ARGS...: status 1, one report, no output written.
+refuse() {
+  local what=$1 message=$2
+  shift 2
+  glue "$@"
+  expect "$what" 1 "" "ovrelglue: $message"
+  truth "$what: nothing written" nothing_left
+}
+
+group_refusals() {
+  sources
+  printf 'local M = {}\n\nM.x = = 1\nreturn M\n' > "$T/src/broken.lua"
+  printf '#!/bin/x\nrequire "broken"\n' > "$T/src/usesbroken.lua"
+  refuse "a module that does not compile: the compiler's file:line" \
+    "src/broken.lua:3: unexpected symbol near '='" src/usesbroken.lua -o out
+  printf '#!/bin/x\n\nif then\n' > "$T/bad.lua"
+  refuse "a script that does not compile" "bad.lua:3: unexpected symbol near 'then'" bad.lua -o out
+  refuse "nor glued plain" "bad.lua:3: unexpected symbol near 'then'" bad.lua -o out --plain
+  refuse "-m of a module that is nowhere" \
+    "module absent is not found as Lua source in the search path (-m absent)" \
+    src/main.lua -o out -m absent
+  refuse "-m of an empty prefix" "no module below nope in the search path (-m nope.*)" \
+    src/main.lua -o out -m 'nope.*'
+  refuse "a program is not written to standard output" \
+    "-o -: a program is not written to standard output; name a file" src/main.lua -o -
+  refuse "--plain bundles nothing" "--plain bundles nothing: it takes no -I or -m" \
+    src/main.lua -o out --plain -m pkg
+  refuse "--extract needs two names" "--extract needs a file and a folder (try --help)" \
+    --extract out
+}
+
+group_options() {
+  sources
+  # Modules required by a computed name, added by prefix.
+  mkdir -p "$T/src/plug/deep"
+  printf 'return "a"' > "$T/src/plug/a.lua"
+  printf 'return "deep.b"' > "$T/src/plug/deep/b.lua"
+  printf 'for _, n in ipairs({"a", "deep.b"}) do io.write(require("plug." .. n), " ") end\n' > "$T/src/plugs.lua"
+  glue src/plugs.lua -o "plugs$EXE" -m 'plug.*'
+  expect "-m prefix.* walks the folders" 0 "" "ovrelglue: plugs$EXE: bundled 2 modules: plug.a, plug.deep.b"
+  ship "plugs$EXE"
+  run "$T/app" "./plugs$EXE" "$T/app/plugs$EXE"
+  expect "and the program finds them" 0 "a deep.b " ""
+
+  # The script from standard input: no folder of its own, -I still counts.
+  printf 'print(require("pkg.sub").name)' > "$T/stdin.lua"
+  run "$T" ovrelglue "$GLUE" - -o "fromstdin$EXE" -I src < "$T/stdin.lua"
+  expect "a script from standard input, modules through -I" 0 "" \
+    "ovrelglue: fromstdin$EXE: bundled 2 modules: pkg.sub, pkg"
+  ship "fromstdin$EXE"
+  run "$T/app" "./fromstdin$EXE" "$T/app/fromstdin$EXE"
+  expect "it runs" 0 $'pkg.sub\n' ""
+
+  # A precompiled script, made by the engine of the target.
+  prog dumper 'local f = io.open("pc.luac", "wb") f:write(string.dump(loadstring("require \"pkg\"; print(\"pc\")"))) f:close()'
+  runp dumper
+  glue pc.luac -o "pc$EXE"
+  expect "a precompiled script is glued unchanged, and the summary says so" 0 "" \
+    "ovrelglue: pc$EXE: the script is precompiled, so nothing is bundled into it; the modules it requires must travel beside the program"
+  mkprog "$T/expected" "$T/pc.luac"
+  truth "byte for byte" cmp -s "$T/pc$EXE" "$T/expected"
+
+  cp "$LAUNCHER" "$T/win.exe"
+  printf 'print(1)' > "$T/p.lua"
+  glue p.lua -o noext --launcher win.exe
+  expect "onto a Windows launcher, .exe is added" 0 "" \
+    'ovrelglue: wrote noext.exe: ".exe" added, without which Windows does not start it'
+  truth "and only .exe" test -f "$T/noext.exe" -a ! -e "$T/noext"
+
+  glue --version
+  truth "--version names the tool" test "${out%% *}" == ovrelglue
+
+  if native; then
+    local long
+    long=$(printf 'n%.0s' {1..255})
+    glue p.lua -o "$long"
+    expect "an output name as long as the file system allows" 0 "" ""
+    truth "is written" test -x "$T/$long"
+
+    mkdir "$T/real"
+    ln -s real/target "$T/link"
+    glue p.lua -o link
+    truth "an output that is a link is written through to its target" \
+      test -L "$T/link" -a -x "$T/real/target"
+  fi
+}
+
+group_"$1"
+done_cases
