@@ -8,6 +8,7 @@
 // template leads to is the module.
 #include "search.h"
 
+#include <stddef.h>
 #include <stdint.h>
 #include <string.h>
 
@@ -89,9 +90,9 @@ static int namechar(char c) {
 }
 
 
-static std::vector<Token> tokens(const std::string &s) {
-  std::vector<Token> out;
-  size_t i = 0;
+/* The next token from *i on; 0 at the end. */
+static int next(const std::string &s, size_t *pos, Token *tok) {
+  size_t i = *pos;
   while (i < s.size()) {
     char c = s[i];
     int level;
@@ -102,31 +103,38 @@ static std::vector<Token> tokens(const std::string &s) {
       } else {
         while (i < s.size() && s[i] != '\n') i++;
       }
-    } else if ((level = longlevel(s, i)) >= 0) {
-      out.push_back({'s', longbody(s, &i, level)});
+      continue;
+    }
+    if ((level = longlevel(s, i)) >= 0) {
+      *tok = {'s', longbody(s, &i, level)};
     } else if (c == '"' || c == '\'') {
-      out.push_back({'s', shortbody(s, &i)});
+      *tok = {'s', shortbody(s, &i)};
     } else if ((c >= '0' && c <= '9') || (c == '.' && i + 1 < s.size() && s[i + 1] >= '0' && s[i + 1] <= '9')) {
-      /* A number, exponent signs included. */
+      /* A number, exponent signs included, is no token of interest. */
       while (i < s.size() && (namechar(s[i]) || s[i] == '.' ||
                               ((s[i] == '+' || s[i] == '-') && (s[i - 1] == 'e' || s[i - 1] == 'E'))))
         i++;
+      continue;
     } else if (namechar(c)) {
       size_t start = i;
       while (i < s.size() && namechar(s[i])) i++;
-      out.push_back({'n', s.substr(start, i - start)});
+      *tok = {'n', s.substr(start, i - start)};
     } else if (c == '.') {
       size_t start = i;
       while (i < s.size() && s[i] == '.' && i - start < 3) i++;
-      out.push_back({'p', s.substr(start, i - start)});
+      *tok = {'p', s.substr(start, i - start)};
     } else if ((unsigned char)c <= ' ') {
       i++;
+      continue;
     } else {
-      out.push_back({'p', std::string(1, c)});
+      *tok = {'p', std::string(1, c)};
       i++;
     }
+    *pos = i;
+    return 1;
   }
-  return out;
+  *pos = i;
+  return 0;
 }
 
 
@@ -135,25 +143,43 @@ static int is(const std::vector<Token> &t, size_t i, char kind, const char *text
 }
 
 
+/* The literal name that a call at t[i] requires, or NULL. */
+static const std::string *required(const std::vector<Token> &t, size_t i) {
+  if (t[i].kind != 'n' || (i > 0 && (is(t, i - 1, 'p', ".") || is(t, i - 1, 'p', ":"))))
+    return NULL;
+  if (t[i].text == "require") {
+    if (is(t, i + 1, 's')) return &t[i + 1].text;
+    if (is(t, i + 1, 'p', "(") && is(t, i + 2, 's') && is(t, i + 3, 'p', ")")) return &t[i + 2].text;
+  } else if (t[i].text == "pcall") {
+    if (is(t, i + 1, 'p', "(") && is(t, i + 2, 'n', "require") && is(t, i + 3, 'p', ",") &&
+        is(t, i + 4, 's') && (is(t, i + 5, 'p', ")") || is(t, i + 5, 'p', ",")))
+      return &t[i + 4].text;
+  }
+  return NULL;
+}
+
+
+/* Tokens are looked at through a short window, so a large script costs
+** no memory beyond its own. */
 std::vector<std::string> scanrequires(const std::string &text) {
-  std::vector<Token> t = tokens(launcherchunk(text));
+  std::string chunk = launcherchunk(text);
+  std::vector<Token> t;
   std::vector<std::string> names;
-  for (size_t i = 0; i < t.size(); i++) {
-    if (t[i].kind != 'n' || (i > 0 && (is(t, i - 1, 'p', ".") || is(t, i - 1, 'p', ":"))))
-      continue;
-    const std::string *name = NULL;
-    if (t[i].text == "require") {
-      if (is(t, i + 1, 's'))
-        name = &t[i + 1].text;
-      else if (is(t, i + 1, 'p', "(") && is(t, i + 2, 's') && is(t, i + 3, 'p', ")"))
-        name = &t[i + 2].text;
-    } else if (t[i].text == "pcall") {
-      if (is(t, i + 1, 'p', "(") && is(t, i + 2, 'n', "require") && is(t, i + 3, 'p', ",") &&
-          is(t, i + 4, 's') && (is(t, i + 5, 'p', ")") || is(t, i + 5, 'p', ",")))
-        name = &t[i + 4].text;
+  size_t pos = 0, i = 0;
+  Token tok;
+  int more = 1;
+  while (more || i < t.size()) {
+    more = more && next(chunk, &pos, &tok);
+    if (more) t.push_back(tok);
+    for (; i < t.size() && (!more || t.size() - i > 6); i++) {
+      const std::string *name = required(t, i);
+      if (name && std::find(names.begin(), names.end(), *name) == names.end())
+        names.push_back(*name);
     }
-    if (name && std::find(names.begin(), names.end(), *name) == names.end())
-      names.push_back(*name);
+    if (i > 256) {  /* keep one token behind for the look back */
+      t.erase(t.begin(), t.begin() + (ptrdiff_t)(i - 1));
+      i = 1;
+    }
   }
   return names;
 }

@@ -26,7 +26,7 @@ sources() {
     'if arg[1] == "raise" then crlf.raise() end' \
     '-- require "commented"' \
     'error("line 9")' > "$T/src/main.lua"
-  printf 'local M = {name = ...}\nM.text = "caf\xc3\xa9\\001\\\\"\nreturn M\n' > "$T/src/pkg/init.lua"
+  printf 'local M = {name = ...}\nM.text = "caf\xc3\xa9\\001\\\\ require [[instring]]"\nreturn M\n' > "$T/src/pkg/init.lua"
   printf 'module(..., package.seeall)\nname = (...)\nup = require("pkg").name\n' > "$T/src/pkg/sub.lua"
   printf 'local M = {}\r\nfunction M.raise()\r\n  error("crlf raise")\r\nend\r\nreturn M\r\n' > "$T/src/crlf.lua"
 }
