@@ -13,7 +13,7 @@ if(WIN32)
   install(FILES ${PROJECT_SOURCE_DIR}/examples/wordfreq.lua DESTINATION examples)
   # Notepad and the console expect CRLF line ends.
   configure_file(${CMAKE_CURRENT_LIST_DIR}/windows-readme.txt ${CMAKE_BINARY_DIR}/README.txt
-                 COPYONLY NEWLINE_STYLE CRLF)
+                 @ONLY NEWLINE_STYLE CRLF)
   install(FILES ${CMAKE_BINARY_DIR}/README.txt DESTINATION .)
 
   set(CPACK_GENERATOR ZIP)

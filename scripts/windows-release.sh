@@ -1,11 +1,14 @@
 #!/usr/bin/env bash
-# windows-release.sh: the folder that Windows users get, out/windows/, and
-# the same as out/ovrel-windows-i686.zip.
+# windows-release.sh: the zip that Windows users get,
+# out/ovrel-VERSION-windows-i686.zip, unpacked beside it as well.
 #
 #   scripts/windows-release.sh [--check]
 #
-# --check then uses the folder as a user would, under Wine: the glue tool
-# makes a self-running program of the word-count example, which is run from
+# The zip is the install step of the Windows build (cmake/Install.cmake:
+# one folder with the programs, the DLLs, an example and a readme), packed
+# by CPack into a folder named after the project and version.  --check then
+# uses the unpacked folder as a user would, under Wine: the glue tool makes
+# a self-running program of the word-count example, which is run from
 # another folder.  OVREL_WIN_BUILD names the build folder (default build-win).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -13,65 +16,24 @@ cd "$(dirname "$0")/.."
 build=${OVREL_WIN_BUILD:-build-win}
 scripts/windows-build.sh "$build"
 
-out=out/windows
-rm -rf "$out" out/ovrel-windows-i686.zip
-mkdir -p "$out/examples"
-# Symbols are of no use to a user and are most of each file.
-for f in ovrelrun.exe ovrelglue.exe ovrel.dll numhash.dll; do
-  i686-w64-mingw32-strip --strip-unneeded -o "$out/$f" "$build/bin/$f"
-done
-cp examples/wordfreq.lua "$out/examples/"
-# Notepad and the console expect CRLF line ends.
-sed 's/$/\r/' > "$out/README.txt" <<'TEXT'
-Ovrel for 32-bit Windows
-========================
-
-  ovrelrun.exe    the launcher: runs the script glued to a copy of itself
-  ovrelglue.exe   the glue tool: makes such copies, self-running programs
-  ovrel.dll       the runtime, which every program here needs beside it
-  numhash.dll     the number-keyed map module, for require "numhash"
-  examples\wordfreq.lua   a word counter that uses numhash
-
-Making a self-running program
------------------------------
-In this folder:
-
-  ovrelglue examples\wordfreq.lua -o wordfreq.exe
-
-The tool copies ovrelrun.exe from its own folder (--launcher PATH picks
-another), appends the script and a 16-byte trailer, and refuses with one
-line and no partial file when it cannot.  A first script line that starts
-with "#" is skipped, so a "#!" line may stay.  "ovrelglue --show FILE"
-prints the offset, length and first line of the script FILE carries.
-
-Running it
-----------
-  wordfreq.exe README.txt
-
-The words after the program name reach the script as ... and as args[1],
-args[2] and so on; args[0] is the program name as it was typed.  Unquoted
-wildcards such as *.txt are expanded into file names first.  A failure
-prints one line, "NAME: message", with a traceback for errors the script
-raises, and ends with exit status 1; a normal end gives status 0.
-
-The program finds its own file from the name it was started with: with
-".exe" added to a name without an extension, in its own folder, then the
-current folder, then the system folders and PATH.  Keep the ".exe" ending
-when you rename a program.
-
-Shipping it
------------
-Ship the program with ovrel.dll in the same folder, and numhash.dll too
-when the script loads it.  Windows finds a program's DLLs in its own
-folder, and require finds modules there, so the folder may live anywhere.
-Nothing needs installing and nothing else is read: no registry entries,
-no options, no other files.  The program and the DLLs are 32-bit; they run
-on 32-bit and 64-bit Windows alike.
-TEXT
-(cd out && cmake -E tar cf ovrel-windows-i686.zip --format=zip windows)
-echo "windows: $out and out/ovrel-windows-i686.zip"
+version=$(sed -n 's/^project(ovrel VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+name=ovrel-$version-windows-i686
+rm -rf "$build/packages" "out/$name" "out/$name.zip"
+cpack --config "$build/CPackConfig.cmake" -B "$build/packages" > "$build/cpack.log" 2>&1 ||
+  { cat "$build/cpack.log" >&2; exit 1; }
+mkdir -p out
+cp "$build/packages/$name.zip" out/
+(cd out && cmake -E tar xf "$name.zip")
+out=out/$name
+echo "windows: out/$name.zip, unpacked in $out"
 
 [[ ${1-} == --check ]] || exit 0
+
+# The zip holds the user's folder and nothing else, the readme in CRLF.
+files=$(cd "$out" && find . -type f | sort | tr '\n' ' ')
+want_files='./README.txt ./examples/wordfreq.lua ./numhash.dll ./ovrel.dll ./ovrelglue.exe ./ovrelrun.exe '
+[[ $files == "$want_files" ]] || { echo "windows: the zip holds $files" >&2; exit 1; }
+[[ $(head -1 "$out/README.txt") == *$'\r' ]] || { echo "windows: README.txt has no CRLF" >&2; exit 1; }
 
 source scripts/windows-wine.sh
 wine_start "$build"
