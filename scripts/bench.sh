@@ -6,7 +6,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-scripts/setup.sh libbenchmark-dev libabsl-dev libboost1.81-dev hyperfine gnuplot-nox
+scripts/setup.sh libbenchmark-dev libabsl-dev libboost1.81-dev hyperfine gnuplot-nox lua-check
 
 build=build-bench
 bin=$build/bin
@@ -62,6 +62,27 @@ hyperfine -N --style none --warmup 2 --runs $big_runs --export-csv "$results/sta
   -n "lua5.1 big.lua (10 MB)" "lua5.1 $build/big.lua" \
   -n "self-running 10 MB script" "$bin/big" >/dev/null 2>>"$results/hyperfine.log"
 { cat "$results/startup1.csv"; tail -n +2 "$results/startup2.csv"; } > "$results/startup.csv"
+
+echo "== multi-file start-up" >&2
+# Debian's luacheck from its installed files, against the same program
+# bundled into one self-running file.
+lc_runs=$((startup_runs / 3))
+"$bin/ovrelglue" /usr/bin/luacheck -m 'luacheck.*' -o "$bin/luacheck" 2> "$results/bundle.log"
+lc_files=(/usr/bin/luacheck /usr/share/lua/5.1/argparse.lua $(find /usr/share/lua/5.1/luacheck -name '*.lua'))
+{
+  echo "bundle bytes = $(wc -c < "$bin/luacheck")"
+  echo "bundled modules = $(sed -n 's/.* bundled \([0-9]*\) modules.*/\1/p' "$results/bundle.log")"
+  echo "installed files = ${#lc_files[@]}"
+  echo "installed bytes = $(cat "${lc_files[@]}" | wc -c)"
+  echo "bundle runs = $lc_runs"
+} > "$results/bundle.txt"
+lc_args="--no-color --codes bench/hello.lua bench/shuffle.lua bench/report.lua"
+# -i: luacheck ends with status 1 when it has warnings to report.
+hyperfine -N -i --style none --warmup 5 --runs $lc_runs --export-csv "$results/bundle.csv" \
+  -n "luacheck --version" "/usr/bin/luacheck --version" \
+  -n "bundled luacheck --version" "$bin/luacheck --version" \
+  -n "luacheck on 3 files" "/usr/bin/luacheck $lc_args" \
+  -n "bundled luacheck on 3 files" "$bin/luacheck $lc_args" >/dev/null 2>>"$results/hyperfine.log"
 
 echo "load after (1, 5, 15 min) = $(load)" >> "$results/machine.txt"
 
