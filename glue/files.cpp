@@ -294,12 +294,17 @@ static int makefolder(const char *path) {
 }
 
 
+/* Windows finds no folder by a name that ends in a separator: none is
+** ever asked for. */
 void makefolders(const std::string &path) {
-  if (path.empty() || isfolder(path.c_str())) return;
-  size_t up = folderlen(path.substr(0, path.find_last_not_of("/\\") + 1));
-  if (up > 0) makefolders(path.substr(0, up));
-  if (makefolder(path.c_str()) != 0 && !isfolder(path.c_str()))
-    die("cannot create the folder %s: %s", path.c_str(), strerror(errno));
+  size_t end = path.find_last_not_of("/\\");
+  if (end == std::string::npos) return;  /* "" or the root */
+  std::string p = path.substr(0, end + 1);
+  if (isfolder(p.c_str())) return;
+  size_t up = folderlen(p);
+  if (up > 0) makefolders(p.substr(0, up));
+  if (makefolder(p.c_str()) != 0 && !isfolder(p.c_str()))
+    die("cannot create the folder %s: %s", p.c_str(), strerror(errno));
 }
 
 
