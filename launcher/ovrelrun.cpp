@@ -78,11 +78,21 @@ static int msghandler(lua_State *L) {
 ** before the file is open name the program as it was started; the later
 ** ones name the file found. */
 static void load(lua_State *L, const char *name) {
-  char filename[SELFPATH_MAX];
-  memset(filename, 0, sizeof filename);
-  if (!selfpath(name, filename, sizeof filename)) cannot(L, "open", name);
-  FILE *f = fopen(filename, "rb");
+  char found[SELFPATH_MAX];
+  memset(found, 0, sizeof found);
+#if defined(_WIN32)
+  /* Where the code page or the path limit keeps the search from the
+  ** running program, its wide-character name opens it. */
+  char *shown;
+  FILE *f = selfopen(name, found, sizeof found, &shown);
   if (f == NULL) cannot(L, "open", name);
+  const char *filename = shown != NULL ? shown : found;
+#else
+  if (!selfpath(name, found, sizeof found)) cannot(L, "open", name);
+  FILE *f = fopen(found, "rb");
+  if (f == NULL) cannot(L, "open", name);
+  const char *filename = found;
+#endif
 
   Glue glue;
   if (fseek(f, -(long)sizeof glue, SEEK_END) != 0) cannot(L, "seek", filename);
@@ -106,6 +116,9 @@ static void load(lua_State *L, const char *name) {
   if (lua_load(L, myget, &S, "=") != 0)      /* script, or message */
     fatal(lua_tolstring(L, -1, NULL));
   fclose(f);
+#if defined(_WIN32)
+  free(shown);
+#endif
 }
 
 

@@ -17,4 +17,16 @@
 ** (ENAMETOOLONG). */
 int selfpath(const char *name, char *filename, size_t size);
 
+#if defined(_WIN32)
+#include <stdio.h>
+
+/* The program's own file, open for reading in binary mode.  First the
+** search above, into filename; when that cannot reach the running program
+** because the code page cannot spell its path or the path is too long, its
+** wide-character module file name, and then *shown is a heap copy of that
+** name for reports, in the ANSI code page with '?' for what it lacks (else
+** NULL).  Returns NULL with errno set when neither opens. */
+FILE *selfopen(const char *name, char *filename, size_t size, char **shown);
+#endif
+
 #endif /* OVREL_SELFPATH_H */

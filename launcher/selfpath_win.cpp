@@ -1,8 +1,11 @@
-// selfpath_win.cpp: the program's own file through the system's search path, and
+// selfpath_win.cpp: the program's own file through the system's search path or,
+// where the code page cannot reach it, its wide-character module file name; and
 // the start-up expansion of wildcards in its arguments.
 #include "selfpath.h"
 
 #include <errno.h>
+#include <stdlib.h>
+#include <string.h>
 #include <windows.h>
 
 
@@ -29,6 +32,101 @@ int selfpath(const char *name, char *filename, size_t size) {
     return 0;
   }
   return 1;
+}
+
+
+/* ------------------------------------------------------------------------
+** The program's own file by its wide-character name
+**
+** The program name, the search and fopen all speak the ANSI code page and
+** stop at MAX_PATH.  A program in a folder the code page cannot spell
+** ("Иван" where it is 1252) arrives with '?' for those letters, and one
+** deeper than MAX_PATH is found by no ANSI call; yet the system knows the
+** running program's file by its wide-character name, whatever it is.
+** ------------------------------------------------------------------------ */
+
+#define WIDE_MAX 32768  /* no name the system takes is longer */
+#define PREFIX_ROOM 8   /* for \\?\UNC\ in place of the \\ of a share */
+
+
+/* The running program's module file name, at PREFIX_ROOM characters into
+** the heap block *block, grown until the name fits; NULL when the system
+** gives none or memory runs out. */
+static wchar_t *modulename(wchar_t **block) {
+  for (DWORD size = MAX_PATH;; size *= 2) {
+    wchar_t *w = (wchar_t *)malloc((PREFIX_ROOM + size) * sizeof(wchar_t));
+    if (w == NULL) return NULL;
+    DWORD n = GetModuleFileNameW(NULL, w + PREFIX_ROOM, size);
+    if (n > 0 && n < size) {  /* a name cut short fills the buffer */
+      *block = w;
+      return w + PREFIX_ROOM;
+    }
+    free(w);
+    if (n == 0 || size >= WIDE_MAX) return NULL;
+  }
+}
+
+
+/* The full name as the wide-character calls open it: from MAX_PATH
+** characters on, only with the prefix that lifts the limit, written into
+** the room before the name. */
+static const wchar_t *unlimited(wchar_t *name) {
+  if (wcslen(name) < MAX_PATH || wcsncmp(name, L"\\\\?\\", 4) == 0 ||
+      wcsncmp(name, L"\\\\.\\", 4) == 0)
+    return name;
+  if (name[0] == L'\\' && name[1] == L'\\') {  /* \\server\share: \\?\UNC\server */
+    memcpy(name - 6, L"\\\\?\\UNC", 7 * sizeof(wchar_t));
+    return name - 6;
+  }
+  memcpy(name - 4, L"\\\\?\\", 4 * sizeof(wchar_t));
+  return name - 4;
+}
+
+
+/* A heap copy of name in the ANSI code page, '?' standing for each
+** character it lacks (no look-alike letters, which would name another
+** file); *exact tells that none was lacking.  A code page of UTF-8 spells
+** everything and takes neither the flag nor the question. */
+static char *ansiname(const wchar_t *name, bool *exact) {
+  BOOL lost = FALSE;
+  BOOL *askp = GetACP() == CP_UTF8 ? NULL : &lost;
+  DWORD flags = askp == NULL ? 0 : WC_NO_BEST_FIT_CHARS;
+  int n = WideCharToMultiByte(CP_ACP, flags, name, -1, NULL, 0, NULL, askp);
+  char *a = n > 0 ? (char *)malloc((size_t)n) : NULL;
+  if (a == NULL) return NULL;
+  WideCharToMultiByte(CP_ACP, flags, name, -1, a, n, NULL, askp);
+  *exact = !lost;
+  return a;
+}
+
+
+FILE *selfopen(const char *name, char *filename, size_t size, char **shown) {
+  *shown = NULL;
+  if (selfpath(name, filename, size)) {
+    FILE *f = fopen(filename, "rb");
+    if (f != NULL) return f;
+  }
+  int why = errno;
+  wchar_t *block = NULL;
+  wchar_t *own = modulename(&block);
+  bool exact = false;
+  char *ansi = own != NULL ? ansiname(own, &exact) : NULL;
+  /* Where the search could have reached the running program, its report
+  ** stands: the name truly stands for no file that opens. */
+  if (ansi == NULL || (exact && strlen(ansi) < size)) {
+    free(ansi);
+    free(block);
+    errno = why;
+    return NULL;
+  }
+  FILE *f = _wfopen(unlimited(own), L"rb");
+  free(block);
+  if (f == NULL) {
+    free(ansi);
+    return NULL;
+  }
+  *shown = ansi;
+  return f;
 }
 
 
