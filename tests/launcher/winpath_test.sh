@@ -56,6 +56,14 @@ group_cyrillic() {
   ( cd "$T/Иван" && exec $RUN "$RUNAS" p.exe p ) > "$R/out" 2> "$R/err"
   capture $?
   expect "started by its bare name in its folder" 0 "p native beside data"$'\n' ""
+
+  # A name the code page spells opens from its bytes in that code page
+  # (what arguments carry) and from the same name in UTF-8.
+  printf 'x' > "$T/other/café.txt"
+  progfile "$T/names.exe" 'io.write(tostring(io.open("caf\\233.txt") ~= nil), " ",
+  tostring(io.open("café.txt") ~= nil), "\\n")'
+  start "$T/other" "$T/names.exe"
+  expect "a name in the code page and the same in UTF-8 both open" 0 "true true"$'\n' ""
 }
 
 group_long() {
