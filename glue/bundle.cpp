@@ -20,11 +20,13 @@
 static const char head[] = "do --[[ovrelglue 1]] local m={";
 
 /* Runs once at start: the searcher, and arg for programs written for the
-** stock interpreter, whose layout args already has. */
+** stock interpreter, whose layout args already has.  A module's "#" first
+** line is dropped, its newline kept, as loading it from its file does. */
 static const char body[] =
     "} local s,ld,as={},loadstring,assert for i=2,#m do s[m[i][1]]=m[i] end "
     "table.insert(package.loaders,2,function(n) local e=s[n] "
-    "if e then return as(ld(e[4],\"@\"..e[2])) end "
+    "if e then local t=e[4] if t:byte(1)==35 then t=t:gsub(\"^[^\\n]*\",\"\",1) end "
+    "return as(ld(t,\"@\"..e[2])) end "
     "return \"\\n\\tno module '\"..n..\"' in the bundle\" end) "
     "if arg==nil then arg=args end end ";
 

@@ -2,7 +2,7 @@
 # bundle_test.sh GROUP: programs of several files glued into one and run
 # from an empty folder, where no module can be found on disk.
 #
-# Groups: run extract refusals options.  Besides the launcher's variables
+# Groups: run search extract refusals options.  Besides the launcher's variables
 # it takes NUMHASH, the native module a program loads from beside it.
 source "$(dirname "$0")/harness.sh"
 : "${NUMHASH:?}"
@@ -67,6 +67,46 @@ group_run() {
   run "$T/app" "./own$EXE" "$T/app/own$EXE" theirs
   expect "a script that sets arg itself keeps its own" 0 $'mine\tfalse\n' \
     ""
+}
+
+group_search() {
+  mkdir -p "$T/src" "$T/inc" "$T/lp" "$T/app"
+  # Only calls with one literal name count: not comments, strings, fields,
+  # methods or computed names.
+  cat > "$T/src/forms.lua" <<'LUA'
+--[==[ require "c1" ]==] -- require "c2"
+local s = "require 'c3'" .. [[require "c4"]]
+local t = {require = print}; t.require "c5"; t:require "c6"
+local n = "x"; pcall(require, "n" .. n); pcall(require, "p1", 1)
+require [=[l1]=]; require("s1"); require 's2'; local r = require "s" .. "3"
+LUA
+  glue src/forms.lua -o "forms$EXE"
+  expect "the scan sees literal requires only" 0 "" \
+    "ovrelglue: forms$EXE: not bundled, looked for where it runs: p1, l1, s1, s2, s"
+
+  printf 'return "inc"' > "$T/inc/dup.lua"
+  printf 'return "src"' > "$T/src/dup.lua"
+  printf 'return "lp"' > "$T/lp/dup.lua"
+  printf 'return "lp only"' > "$T/lp/lponly.lua"
+  printf 'print(require "dup", require "lponly")' > "$T/src/order.lua"
+  LUA_PATH="$(hostpath "$T/lp")/?.lua" glue src/order.lua -o "order$EXE" -I inc
+  ship "order$EXE"
+  run "$T/app" "./order$EXE" "$T/app/order$EXE"
+  expect "-I first, then the script's folder, then LUA_PATH" 0 $'inc\tlp only\n' ""
+
+  # A module's "#" line is skipped as loading its file skips it; an error
+  # while a module loads is traced through require.
+  printf '#!/usr/bin/env lua5.1\nlocal M = {}\nfunction M.f() error("late") end\nreturn M\n' > "$T/src/sheb.lua"
+  printf 'local x = 1\nerror("at load")\n' > "$T/src/loaderr.lua"
+  printf 'local m = require "sheb"\nif ... then require "loaderr" end\nm.f()\n' > "$T/src/le.lua"
+  glue src/le.lua -o "le$EXE"
+  ship "le$EXE"
+  run "$T/app" "./le$EXE" "$T/app/le$EXE"
+  expect "a module with a # line keeps its line numbers" 1 "" \
+    "./le$EXE: sheb.lua:3: late"$'\nstack traceback:\n\t[C]: in function \'error\'\n\tsheb.lua:3: in function \'f\'\n\t:3: in main chunk\n\t[C]: ?'
+  run "$T/app" "./le$EXE" "$T/app/le$EXE" load
+  expect "an error while a module loads is traced through require" 1 "" \
+    "./le$EXE: loaderr.lua:2: at load"$'\nstack traceback:\n\t[C]: in function \'error\'\n\tloaderr.lua:2: in main chunk\n\t[C]: in function \'require\'\n\t:2: in main chunk\n\t[C]: ?'
 }
 
 group_extract() {
