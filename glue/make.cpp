@@ -56,15 +56,18 @@ static std::string joined(const std::vector<std::string> &names) {
 }
 
 
-/* Follows the requires from the script through every module found. */
+/* Follows the requires from the script through every module found.  A
+** file met only by walking a prefix that does not compile may be meant for
+** another engine (loaded behind a version test): it is left out, unless a
+** literal require or -m names it. */
 static void gather(const Job &job, const std::string &text, const char *folder,
                    std::vector<Module> *found, std::vector<std::string> *missing,
                    std::vector<std::string> *unfit) {
   std::vector<std::string> templates = searchpath(job.includes, folder);
-  std::vector<std::string> queue = scanrequires(text), names;
+  std::vector<std::string> queue = scanrequires(text);
+  std::vector<std::string> named = queue, walked;
 
   /* -m: each name must be there; a prefix must give at least one. */
-  std::vector<std::string> walked;
   for (const std::string &m : job.modules) {
     Module probe;
     if (m.size() > 2 && m.compare(m.size() - 2, 2, ".*") == 0) {
@@ -75,13 +78,15 @@ static void gather(const Job &job, const std::string &text, const char *folder,
         if (!has(queue, u)) queue.push_back(u), walked.push_back(u);
     } else if (!goodname(m) || !findmodule(templates, m, &probe)) {
       die("module %s is not found as Lua source in the search path (-m %s)", m.c_str(), m.c_str());
-    } else if (!has(queue, m)) {
-      queue.push_back(m);
+    } else {
+      named.push_back(m);
+      if (!has(queue, m)) queue.push_back(m);
     }
   }
 
+  std::vector<std::string> unfitnames, unfitmessages;
   for (size_t i = 0; i < queue.size(); i++) {
-    const std::string &name = queue[i];
+    std::string name = queue[i];
     Module m;
     if (!goodname(name) || !findmodule(templates, name, &m)) {
       missing->push_back(name);
@@ -94,15 +99,20 @@ static void gather(const Job &job, const std::string &text, const char *folder,
       continue;
     std::string message = compileerror(launcherchunk(m.text), ("@" + m.source).c_str());
     if (!message.empty()) {
-      /* A file met only by walking a prefix may be meant for another
-      ** engine (loaded behind a version test): it is left out. */
       if (!has(walked, name)) die("%s", message.c_str());
-      unfit->push_back(name + " (" + message + ")");
+      unfitnames.push_back(name);
+      unfitmessages.push_back(message);
       continue;
     }
-    for (const std::string &r : scanrequires(m.text))
+    for (const std::string &r : scanrequires(m.text)) {
+      named.push_back(r);
       if (!has(queue, r)) queue.push_back(r);
+    }
     found->push_back(m);
+  }
+  for (size_t i = 0; i < unfitnames.size(); i++) {
+    if (has(named, unfitnames[i])) die("%s", unfitmessages[i].c_str());
+    unfit->push_back(unfitnames[i] + " (" + unfitmessages[i] + ")");
   }
 }
 

@@ -183,11 +183,16 @@ group_options() {
   printf 'return "a"' > "$T/src/plug/a.lua"
   printf 'return "deep.b"' > "$T/src/plug/deep/b.lua"
   printf 'for _, n in ipairs({"a", "deep.b"}) do io.write(require("plug." .. n), " ") end\n' > "$T/src/plugs.lua"
+  printf 'return 7 // 2' > "$T/src/plug/new.lua"
   glue src/plugs.lua -o "plugs$EXE" -m 'plug.*'
-  expect "-m prefix.* walks the folders" 0 "" "ovrelglue: plugs$EXE: bundled 2 modules: plug.a, plug.deep.b"
+  expect "-m prefix.* walks the folders, leaving out what does not compile" 0 "" \
+    "ovrelglue: plugs$EXE: bundled 2 modules: plug.a, plug.deep.b"$'\n'"ovrelglue: plugs$EXE: left out, does not compile: plug.new (src/plug/new.lua:1: unexpected symbol near '/')"
   ship "plugs$EXE"
   run "$T/app" "./plugs$EXE" "$T/app/plugs$EXE"
   expect "and the program finds them" 0 "a deep.b " ""
+  printf 'require "plug.new"' > "$T/src/usesnew.lua"
+  glue src/usesnew.lua -o "out$EXE" -m 'plug.*'
+  expect "unless a literal require names it" 1 "" "ovrelglue: src/plug/new.lua:1: unexpected symbol near '/'"
 
   # The script from standard input: no folder of its own, -I still counts.
   printf 'print(require("pkg.sub").name)' > "$T/stdin.lua"
