@@ -167,6 +167,9 @@ int makeprogram(const Job &job) {
     size_t folder = fromstdin ? 0 : baselen(job.script);
     std::string dir(job.script, folder);
     gather(job, text, fromstdin ? NULL : dir.c_str(), &found, &missing, &unfit);
+    for (const Module &m : found)
+      if (samefile(target.c_str(), m.source.c_str()))
+        die("%s is the module %s itself; choose another output", output.c_str(), m.name.c_str());
     std::string name = fromstdin ? "stdin.lua" : std::string(job.script + folder);
     chunk = makebundle(name, text, found);
     std::string message = compileerror(launcherchunk(chunk), "=");

@@ -168,6 +168,9 @@ group_refusals() {
     src/main.lua -o out -m absent
   refuse "-m of an empty prefix" "no module below nope in the search path (-m nope.*)" \
     src/main.lua -o out -m 'nope.*'
+  refuse "nor over one of its modules" "src/pkg/sub.lua is the module pkg.sub itself; choose another output" \
+    src/main.lua -o src/pkg/sub.lua
+  truth "which is unchanged" grep -q '^module' "$T/src/pkg/sub.lua"
   refuse "a program is not written to standard output" \
     "-o -: a program is not written to standard output; name a file" src/main.lua -o -
   refuse "--plain bundles nothing" "--plain bundles nothing: it takes no -I or -m" \
