@@ -175,8 +175,8 @@ int makeprogram(const Job &job) {
     std::string message = compileerror(launcherchunk(chunk), "=");
     if (!message.empty()) die("the bundled program does not compile: %s", message.c_str());
     if (chunk.size() > (size_t)INT32_MAX)
-      die("the bundled program is too large (%zu bytes; the trailer holds at most %ld)",
-          chunk.size(), (long)INT32_MAX);
+      die("the bundled program is too large (%lu bytes; the trailer holds at most %ld)",
+          (unsigned long)chunk.size(), (long)INT32_MAX);
   }
 
   FILE *out = maketemp(target);
@@ -194,7 +194,7 @@ int makeprogram(const Job &job) {
   if (!found.empty()) {
     std::vector<std::string> names;
     for (const Module &m : found) names.push_back(m.name);
-    note("%s: bundled %zu module%s: %s", output.c_str(), found.size(),
+    note("%s: bundled %lu module%s: %s", output.c_str(), (unsigned long)found.size(),
          found.size() == 1 ? "" : "s", joined(names).c_str());
   }
   if (!missing.empty())

@@ -56,10 +56,10 @@ int showprogram(const char *path) {
   printf("offset: %ld\nlength: %ld\nfirst line: %s\n", (long)offset, (long)length,
          visible(script, 200).c_str());
   if (bundle) {
-    printf("script: %s (%zu bytes)\n", visible(b.script, 200).c_str(), script.size());
+    printf("script: %s (%lu bytes)\n", visible(b.script, 200).c_str(), (unsigned long)script.size());
     for (const Module &m : b.modules)
-      printf("module: %s from %s (%zu bytes)\n", visible(m.name, 200).c_str(),
-             visible(m.source, 4096).c_str(), m.text.size());
+      printf("module: %s from %s (%lu bytes)\n", visible(m.name, 200).c_str(),
+             visible(m.source, 4096).c_str(), (unsigned long)m.text.size());
   }
   return 0;
 }
