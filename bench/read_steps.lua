@@ -2,9 +2,12 @@
 --
 --   lua5.1 read_steps.lua
 --
--- needs numhash and memprobe on LUA_CPATH.  Prints "step", n, label, ns per
--- operation (best of 5 passes), tab-separated, for random keys.
+-- needs numhash, memprobe and readfloor on LUA_CPATH.  Prints "step", n,
+-- label, ns per operation (best of 5 passes), tab-separated, for random keys.
+-- The floor is a native object that does only what any native map read
+-- must (readfloor.c), holding the same strings for the same keys.
 local numhash = require "numhash"
+local readfloor = require "readfloor"
 local now = require("memprobe").now
 local shuffle = require "bench.shuffle"
 
@@ -19,21 +22,30 @@ local function measure(n)
   for i = 1, n do look[i] = keys[i] end
   shuffle(look)
   local m, t = numhash.new(), {}
+  local floor = readfloor.new(n, 1 / 1024)  -- key (i + r) * 1024 reads slot i
   for i = 1, n do
     m[keys[i]] = vals[i]
     t[keys[i]] = vals[i]
+    readfloor.set(floor, i, vals[i])
   end
   local size, getitem = getmetatable(m).__size, numhash.getitem
 
-  local function step(label, f)
-    local best = math.huge
+  -- Steps given together take turns, pass by pass, so that a change of
+  -- load on a shared machine meets them alike.
+  local function step(...)
+    local each = {...}
+    local best = {}
     for _ = 1, 5 do
-      collectgarbage("collect")
-      local t0 = now()
-      f()
-      best = math.min(best, now() - t0)
+      for i = 2, #each, 2 do
+        collectgarbage("collect")
+        local t0 = now()
+        each[i]()
+        best[i] = math.min(best[i] or math.huge, now() - t0)
+      end
     end
-    io.write(string.format("step\t%d\t%s\t%.6g\n", n, label, best / n * 1e9))
+    for i = 2, #each, 2 do
+      io.write(string.format("step\t%d\t%s\t%.6g\n", n, each[i - 1], best[i] / n * 1e9))
+    end
     io.stdout:flush()
   end
 
@@ -45,7 +57,9 @@ local function measure(n)
     local v for i = 1, n do v = getitem(m, miss[i]) end end)
   step("`getitem` of a present key (the same plus the copy out)", function()
     local v for i = 1, n do v = getitem(m, look[i]) end end)
-  step("`m[k]` through `__index`", function() local v for i = 1, n do v = m[look[i]] end end)
+  step("the floor: `f[k]` through `__index` (check, one slot, copy out)", function()
+    local v for i = 1, n do v = floor[look[i]] end end,
+    "`m[k]` through `__index`", function() local v for i = 1, n do v = m[look[i]] end end)
 end
 
 measure(100000)

@@ -112,6 +112,46 @@ for _, l in ipairs(lines(dir .. "/steps.tsv")) do
   end
 end
 
+-- Optional inputs: sequential.tsv (sequential.lua) and churn.tsv (churn.lua).
+local function optlines(path)
+  local f = io.open(path)
+  if not f then return {} end
+  f:close()
+  return lines(path)
+end
+
+-- seq[n][keys .. " " .. structure][op] = ns; seqhomes[n] = {capacity, used, most, mean, longest}
+local seq, seqhomes, seqns = {}, {}, {}
+for _, l in ipairs(optlines(dir .. "/sequential.tsv")) do
+  local keys, n, s, op, ns = l:match("^seq\t(%w+)\t(%d+)\t(%w+)\t(%w+)\t(%S+)\t%S+$")
+  if keys then
+    n = tonumber(n)
+    if not seq[n] then
+      seq[n] = {}
+      seqns[#seqns + 1] = n
+    end
+    seq[n][keys .. " " .. s] = seq[n][keys .. " " .. s] or {}
+    seq[n][keys .. " " .. s][op] = tonumber(ns)
+  end
+  local hn, cap, used, most, mean, longest = l:match("^homes\t(%d+)\t(%d+)\t(%d+)\t(%d+)\t(%S+)\t(%d+)$")
+  if hn then
+    seqhomes[tonumber(hn)] = {tonumber(cap), tonumber(used), tonumber(most), tonumber(mean),
+                              tonumber(longest)}
+  end
+end
+table.sort(seqns)
+
+-- churn[i] = {remedy, maps, buckets, entries, peak heap MB, peak resident MB, resident MB after, s}
+local churn = {}
+for _, l in ipairs(optlines(dir .. "/churn.tsv")) do
+  local f = {}
+  for field in l:gmatch("[^\t]+") do f[#f + 1] = field end
+  if f[1] == "churn" and #f == 9 then
+    churn[#churn + 1] = {f[2]}
+    for i = 3, 9 do churn[#churn][i - 1] = tonumber(f[i]) end
+  end
+end
+
 -- startup[i] = {command=, mean=, stddev=, median=, min=, max=} in seconds
 local startup = {}
 do
@@ -203,6 +243,16 @@ do
         goal("script, " .. keys .. " keys, 10^6: " .. wl .. " within 1.5x of the table", m <= 1.5 * t,
           string.format("map %s ns, table %s ns (%sx)", fmt(m), fmt(t), ratio(m, t)))
       end
+    end
+  end
+  for _, sn in ipairs({100000, 1000000}) do
+    local mr = stepindex["`m[k]` through `__index`"]
+    local fl
+    for _, st in ipairs(steps) do if st.label:match("^the floor") then fl = st end end
+    if mr and fl and mr[sn] and fl[sn] then
+      goal("script, random keys, " .. (sn == 100000 and "10^5" or "10^6") ..
+        ": map read within 1.15x of the native floor", mr[sn] <= 1.15 * fl[sn],
+        string.format("map %s ns, floor %s ns (%sx)", fmt(mr[sn]), fmt(fl[sn]), ratio(mr[sn], fl[sn])))
     end
   end
   local hello, lua
@@ -317,6 +367,19 @@ w("|---|---:|---:|")
 for _, st in ipairs(steps) do
   w("| ", st.label, " | ", fmt(st[100000]), " | ", fmt(st[1000000]), " |")
 end
+do
+  local mr, tr, fl = stepindex["`m[k]` through `__index`"], stepindex["table read `t[k]`"], nil
+  for _, st in ipairs(steps) do if st.label:match("^the floor") then fl = st end end
+  if mr and fl then
+    w("| map read / floor | ", ratio(mr[100000], fl[100000]), " | ", ratio(mr[1000000], fl[1000000]), " |")
+  end
+  if mr and tr then
+    w("| map read / table read | ", ratio(mr[100000], tr[100000]), " | ", ratio(mr[1000000], tr[1000000]), " |")
+  end
+  if fl and tr then
+    w("| floor / table read | ", ratio(fl[100000], tr[100000]), " | ", ratio(fl[1000000], tr[1000000]), " |")
+  end
+end
 w("")
 w("Memory per entry in bytes: growth of the C heap in use (the runtime's heap and")
 w("the module's, counted by malloc) from building the structure with fresh")
@@ -365,6 +428,43 @@ do
   end
 end
 w("")
+
+if #seqns > 0 then
+  w("## Sequential integer keys as n grows (lua5.1)")
+  w("")
+  w("The keys 1..n inserted in order and read back shuffled, one pass each, in one")
+  w("process with random keys in a map and the same integers in a table; ns per")
+  w("operation. Buckets per find: the probe sequence walked for every 97th key in the")
+  w("finished map.")
+  w("")
+  w("| n | map buckets | table insert | table read | map insert | map read | random map insert | random map read | seq/random read | home buckets used | most keys on one | buckets per find (max) |")
+  w("|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|")
+  for _, n in ipairs(seqns) do
+    local e, h = seq[n], seqhomes[n] or {}
+    local t, m, r = e["sequential table"] or {}, e["sequential map"] or {}, e["random map"] or {}
+    w("| ", n, " | ", h[1] or "–", " | ", fmt(t.insert), " | ", fmt(t.read), " | ", fmt(m.insert), " | ",
+      fmt(m.read), " | ", fmt(r.insert), " | ", fmt(r.read), " | ", ratio(m.read, r.read), " | ",
+      h[2] or "–", " | ", h[3] or "–", " | ", h[4] and string.format("%s (%d)", fmt(h[4]), h[5]) or "–", " |")
+  end
+  w("")
+end
+
+if #churn > 0 then
+  w("## Making and dropping large maps (lua5.1)")
+  w("")
+  w(string.format("A loop makes %d maps of %d buckets, stores %d entries in each and drops it.",
+    churn[1][2], churn[1][3], churn[1][4]))
+  w("Peak heap: the most the C heap had handed out at once (memprobe.heap); resident:")
+  w("the process's resident memory (/proc/self/statm), at its peak and after a full")
+  w("collection at the end.")
+  w("")
+  w("| Remedy | peak heap MB | peak resident MB | resident after MB | seconds |")
+  w("|---|---:|---:|---:|---:|")
+  for _, c in ipairs(churn) do
+    w("| ", c[1], " | ", fmt(c[5]), " | ", fmt(c[6]), " | ", fmt(c[7]), " | ", fmt(c[8]), " |")
+  end
+  w("")
+end
 
 w("## Launcher start-up (hyperfine)")
 w("")
