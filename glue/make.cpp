@@ -117,21 +117,36 @@ static void gather(const Job &job, const std::string &text, const char *folder,
 }
 
 
+static std::string readscript(const Job &job) {
+  if (strcmp(job.script, "-") == 0) return readstdin();
+  int64_t len;
+  FILE *f = openfile(job.script, &len);
+  if (len > INT32_MAX)
+    die("%s is too large (%lld bytes; the trailer holds at most %ld)", job.script,
+        (long long)len, (long)INT32_MAX);
+  std::string text = readbytes(f, job.script, len);
+  fclose(f);
+  return text;
+}
+
+
+static void summary(const std::string &output, const std::vector<Module> &found,
+                    const std::vector<std::string> &missing, const std::vector<std::string> &unfit) {
+  if (!found.empty()) {
+    std::vector<std::string> names;
+    for (const Module &m : found) names.push_back(m.name);
+    note("%s: bundled %lu module%s: %s", output.c_str(), (unsigned long)found.size(),
+         found.size() == 1 ? "" : "s", joined(names).c_str());
+  }
+  if (!missing.empty())
+    note("%s: not bundled, looked for where it runs: %s", output.c_str(), joined(missing).c_str());
+  for (const std::string &u : unfit) note("%s: left out, does not compile: %s", output.c_str(), u.c_str());
+}
+
+
 int makeprogram(const Job &job) {
   int fromstdin = strcmp(job.script, "-") == 0;
-  std::string text;
-  if (fromstdin) {
-    text = readstdin();
-  } else {
-    int64_t slen;
-    FILE *s = openfile(job.script, &slen);
-    if (slen > INT32_MAX)
-      die("%s is too large (%lld bytes; the trailer holds at most %ld)", job.script,
-          (long long)slen, (long)INT32_MAX);
-    text = readbytes(s, job.script, slen);
-    fclose(s);
-  }
-
+  std::string text = readscript(job);
   int64_t llen;
   FILE *l = openfile(job.launcher, &llen);
 
@@ -146,8 +161,8 @@ int makeprogram(const Job &job) {
     die("%s is the launcher itself; choose another output", output.c_str());
   if (isfolder(target.c_str())) die("%s is a folder", output.c_str());
 
-  int64_t image = llen;
   Glue glue;
+  int64_t image = llen;
   if (trailer(l, job.launcher, llen, &glue)) {
     if (!sound(&glue, llen)) die("%s has a damaged trailer; use a bare launcher", job.launcher);
     image = glue_get32(glue.size1);  /* drop the script it carries */
@@ -156,22 +171,19 @@ int makeprogram(const Job &job) {
     die("%s is too large (%lld bytes; the trailer holds at most %ld)", job.launcher,
         (long long)image, (long)INT32_MAX);
 
-  std::string chunkname = fromstdin ? "=stdin" : std::string("@") + job.script;
-  checkcompiles(text, chunkname);
+  checkcompiles(text, fromstdin ? "=stdin" : std::string("@") + job.script);
 
   std::vector<Module> found;
   std::vector<std::string> missing, unfit;
   std::string chunk = text;
-  int packed = !job.plain && !precompiled(text) && preludeat(text) != std::string::npos;
-  if (packed) {
+  if (!job.plain && !precompiled(text) && preludeat(text) != std::string::npos) {
     size_t folder = fromstdin ? 0 : baselen(job.script);
     std::string dir(job.script, folder);
     gather(job, text, fromstdin ? NULL : dir.c_str(), &found, &missing, &unfit);
     for (const Module &m : found)
       if (samefile(target.c_str(), m.source.c_str()))
         die("%s is the module %s itself; choose another output", output.c_str(), m.name.c_str());
-    std::string name = fromstdin ? "stdin.lua" : std::string(job.script + folder);
-    chunk = makebundle(name, text, found);
+    chunk = makebundle(fromstdin ? "stdin.lua" : std::string(job.script + folder), text, found);
     std::string message = compileerror(launcherchunk(chunk), "=");
     if (!message.empty()) die("the bundled program does not compile: %s", message.c_str());
     if (chunk.size() > (size_t)INT32_MAX)
@@ -191,15 +203,7 @@ int makeprogram(const Job &job) {
   finish(out, target);
 
   if (addexe) note("wrote %s: \".exe\" added, without which Windows does not start it", output.c_str());
-  if (!found.empty()) {
-    std::vector<std::string> names;
-    for (const Module &m : found) names.push_back(m.name);
-    note("%s: bundled %lu module%s: %s", output.c_str(), (unsigned long)found.size(),
-         found.size() == 1 ? "" : "s", joined(names).c_str());
-  }
-  if (!missing.empty())
-    note("%s: not bundled, looked for where it runs: %s", output.c_str(), joined(missing).c_str());
-  for (const std::string &u : unfit) note("%s: left out, does not compile: %s", output.c_str(), u.c_str());
+  summary(output, found, missing, unfit);
   if (!job.plain && precompiled(text) &&
       (!job.modules.empty() || text.find(std::string("require\0", 8)) != std::string::npos))
     note("%s: the script is precompiled, so nothing is bundled into it; the modules it requires "
