@@ -135,6 +135,25 @@ module: crlf from src/crlf.lua ($(wc -c < "$T/src/crlf.lua") bytes)
   expect "extract never replaces a file" 1 "" \
     "ovrelglue: out/main.lua exists; extract into a new or empty folder"
 
+  # Every byte but the line ends and "]" in a long string: the module sees
+  # exactly them, and extract gives them back.
+  local i
+  mkdir "$T/allsrc"
+  { printf 'return [==['
+    for i in $(seq 0 255); do
+      (( i == 10 || i == 13 || i == 93 )) || printf "\\x$(printf %02x "$i")"
+    done
+    printf ']==]'; } > "$T/allsrc/all.lua"
+  printf '%s\n' 'local s, t = require "all", {}' \
+    'for b = 0, 255 do if b ~= 10 and b ~= 13 and b ~= 93 then t[#t + 1] = string.char(b) end end' \
+    'print(s == table.concat(t), #s)' > "$T/allsrc/main.lua"
+  glue allsrc/main.lua -o "bytes$EXE"
+  ship "bytes$EXE"
+  run "$T/app" "./bytes$EXE" "$T/app/bytes$EXE"
+  expect "every byte reaches the module unchanged" 0 $'true\t253\n' ""
+  run "$T" ovrelglue "$GLUE" --extract "app/bytes$EXE" bytesout
+  truth "and comes back out unchanged" cmp -s "$T/allsrc/all.lua" "$T/bytesout/all.lua"
+
   printf 'print(1)' > "$T/p.lua"
   glue p.lua -o "plain$EXE" --plain
   glue --extract "plain$EXE" plainout
