@@ -508,17 +508,21 @@ do
       "`ovrelglue /usr/bin/luacheck -m 'luacheck.*'` into one self-running file of ",
       info["bundle bytes"] or "?", " bytes (", info["bundled modules"] or "?",
       " modules), in one hyperfine command, ", info["bundle runs"] or "?",
-      " runs each after warm-up; CPU is user and system time. Below 1 the bundle starts faster.")
+      " runs each after warm-up; CPU is user and system time; instructions are counted by ",
+      "callgrind in one run each. Below 1 the bundle starts faster.")
     w("")
-    w("| Command | mean ms | σ ms | median ms | CPU ms | bundled / installed (mean) | (CPU) |")
-    w("|---|---:|---:|---:|---:|---:|---:|")
+    w("| Command | mean ms | σ ms | median ms | CPU ms | instructions (M) | bundled / installed: mean | CPU | instructions |")
+    w("|---|---:|---:|---:|---:|---:|---:|---:|---:|")
+    local instr = {}
+    for i = 1, #runs do instr[i] = tonumber(info["instructions " .. i]) end
     for i, e in ipairs(runs) do
       local installed = i % 2 == 0 and runs[i - 1] or nil
       local cpu = e.user + e.system
       w("| ", e.command, " | ", fmt(e.mean * 1e3, 3), " | ", fmt(e.stddev * 1e3, 3), " | ",
-        fmt(e.median * 1e3, 3), " | ", fmt(cpu * 1e3, 3), " | ",
+        fmt(e.median * 1e3, 3), " | ", fmt(cpu * 1e3, 3), " | ", fmt(instr[i] and instr[i] / 1e6), " | ",
         installed and ratio(e.mean, installed.mean) or "", " | ",
-        installed and ratio(cpu, installed.user + installed.system) or "", " |")
+        installed and ratio(cpu, installed.user + installed.system) or "", " | ",
+        installed and ratio(instr[i], instr[i - 1]) or "", " |")
     end
     w("")
   end

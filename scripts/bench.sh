@@ -89,6 +89,14 @@ hyperfine -N -i --style none --warmup 5 --runs $lc_runs --export-csv "$results/b
   -n "bundled luacheck --version" "$bin/luacheck --version" \
   -n "luacheck on 3 files" "/usr/bin/luacheck $lc_args" \
   -n "bundled luacheck on 3 files" "$bin/luacheck $lc_args" >/dev/null 2>>"$results/hyperfine.log"
+# The same four counted in instructions, which the machine's load does not change.
+i=0
+for c in "lua5.1 /usr/bin/luacheck --version" "$bin/luacheck --version" \
+         "lua5.1 /usr/bin/luacheck $lc_args" "$bin/luacheck $lc_args"; do
+  i=$((i + 1))
+  echo "instructions $i = $(valgrind --tool=callgrind --callgrind-out-file=/dev/null $c 2>&1 >/dev/null |
+    sed -n 's/.*Collected : \([0-9]*\).*/\1/p')"
+done >> "$results/bundle.txt"
 
 echo "load after (1, 5, 15 min) = $(load)" >> "$results/machine.txt"
 
