@@ -319,10 +319,10 @@ group_naming() {
 }
 
 # Files planted where a search by name would look are never taken for the
-# program (natively; Windows follows its name by design).  Groups that do
-# not apply end at once with success: done_cases fails a group of no checks.
+# program (natively; Windows follows its name by design).  Those groups are
+# registered natively only; run elsewhere they fail rather than pass unchecked.
 group_ownfile() {
-  native || { echo "skip ownfile: the kernel names the running file only natively"; exit 0; }
+  native || { echo "ownfile does not apply here: the kernel names the running file only natively"; exit 1; }
   mkdir -p "$T/opt" "$T/bin" "$T/work"
   stage "$T/opt"
   progfile "$T/opt/who" 'io.write("who ran")'
@@ -354,7 +354,7 @@ group_ownfile() {
 
 # Output the system refused is a failure; no output is none.
 group_output() {
-  native || { echo "skip output: needs /dev/full and a closed descriptor"; exit 0; }
+  native || { echo "output does not apply here: needs /dev/full and a closed descriptor"; exit 1; }
   prog out 'print("lost")'
   ( cd "$T" && exec ./out ) > /dev/full 2> "$R/err"
   capture $?
@@ -379,7 +379,7 @@ group_output() {
 # Modules beside the program are found from any folder, behind the current
 # folder and before the system's; LUA_CPATH and LUA_PATH still decide.
 group_beside() {
-  native || { echo "skip beside: Windows runs this through its engine's own path"; exit 0; }
+  native || { echo "beside does not apply here: Windows runs this through its engine's own path"; exit 1; }
   unset LUA_PATH LUA_CPATH
   local bin
   bin=$(dirname "${RUNTIME_LIBS%%|*}")
