@@ -30,10 +30,13 @@ build = {
       CMAKE_INSTALL_PREFIX = "$(PREFIX)",
       OVREL_TESTS = "OFF",
       LUA51_INCLUDE_DIR = "$(LUA_INCDIR)",
-      -- The rock's lib/ holds modules only: LuaRocks moves it to the tree's
-      -- lib/lua/5.1.  The runtime library stays in the rock's own folder,
-      -- which the module and the launcher name in their run-paths.
+      -- LuaRocks moves the rock's lib/ to the tree's lib/lua/5.1: the
+      -- runtime library goes there beside the module, which finds it
+      -- through $ORIGIN, and the launcher names that folder relative to
+      -- the tree's bin/.  Headers and build files have no place there.
       OVREL_LUA_MODULE_DIR = "lib",
-      CMAKE_INSTALL_LIBDIR = "runtime",
+      CMAKE_INSTALL_LIBDIR = "lib",
+      OVREL_RUNTIME_DEPLOYED_DIR = "lib/lua/5.1",
+      OVREL_INSTALL_DEVELOPMENT = "OFF",
    },
 }

@@ -25,50 +25,72 @@ endif()
 
 set(OVREL_LUA_MODULE_DIR "lib/lua/5.1" CACHE STRING
   "Folder of the module numhash under the prefix: one on the interpreter's package.cpath")
+set(OVREL_RUNTIME_DEPLOYED_DIR ${CMAKE_INSTALL_LIBDIR} CACHE STRING
+  "Folder under the prefix where the runtime library ends up, when a package manager moves it after the install (LuaRocks)")
+option(OVREL_INSTALL_DEVELOPMENT "Install the headers and the files for building modules against the runtime" ON)
 
-install(TARGETS ovrelrun RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-if(TARGET ovrelglue)
-  install(TARGETS ovrelglue RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS ovrelrun ovrelrun-standalone ovrelglue RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+if(OVREL_INSTALL_DEVELOPMENT)
+  install(TARGETS ovrel EXPORT ovrelTargets
+          LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
+          INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/ovrel)
+else()
+  install(TARGETS ovrel LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} NAMELINK_SKIP)
 endif()
-install(TARGETS ovrel EXPORT ovrelTargets
-        LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
-        INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/ovrel)
 install(TARGETS numhash LIBRARY DESTINATION ${OVREL_LUA_MODULE_DIR})
+
+# Run-paths name folders relative to the file itself ($ORIGIN), first its
+# own folder, where a shipped program keeps the runtime beside it, then the
+# installed library folder.  So an install works wherever it is put
+# (--prefix, DESTDIR) and nothing depends on a folder fixed at configure
+# time.  The build tree uses the same run-paths (its files share one
+# folder), so CMake pads nothing to rewrite at install: a padded run-path
+# ends in empty entries, which the loader reads as the current folder.  The
+# standalone launcher and the tool need no run-path at all.
+function(ovrel_rpath target from to)
+  cmake_path(ABSOLUTE_PATH from BASE_DIRECTORY ${CMAKE_INSTALL_PREFIX} NORMALIZE)
+  cmake_path(ABSOLUTE_PATH to BASE_DIRECTORY ${CMAKE_INSTALL_PREFIX} NORMALIZE)
+  file(RELATIVE_PATH up ${from} ${to})
+  string(REGEX REPLACE "/$" "" up "${up}")
+  set(rpath "$ORIGIN")
+  if(NOT up STREQUAL "")
+    list(APPEND rpath "$ORIGIN/${up}")
+  endif()
+  set_target_properties(${target} PROPERTIES INSTALL_RPATH "${rpath}" BUILD_WITH_INSTALL_RPATH ON)
+endfunction()
+ovrel_rpath(numhash ${OVREL_LUA_MODULE_DIR} ${CMAKE_INSTALL_LIBDIR})
+ovrel_rpath(ovrelrun ${CMAKE_INSTALL_BINDIR} ${OVREL_RUNTIME_DEPLOYED_DIR})
+set_target_properties(ovrel ovrelrun-standalone ovrelglue PROPERTIES
+  INSTALL_RPATH "" BUILD_WITH_INSTALL_RPATH ON)
+
+if(NOT OVREL_INSTALL_DEVELOPMENT)
+  return()
+endif()
 install(FILES ${PROJECT_SOURCE_DIR}/host/ovrel.h ${PROJECT_SOURCE_DIR}/launcher/srglue.h
         DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/ovrel)
 
-# Run-paths of the installed tree.  The module finds the runtime relative
-# to itself, so the tree may move.  The launcher's image is copied into
-# programs that live anywhere on the machine: it names the library folder
-# absolutely, after its own folder, where a shipped program keeps the
-# runtime.  The absolute folder also serves the module once LuaRocks has
-# moved it out of its tree.  System library folders need no run-path.
-cmake_path(ABSOLUTE_PATH OVREL_LUA_MODULE_DIR BASE_DIRECTORY ${CMAKE_INSTALL_PREFIX}
-           NORMALIZE OUTPUT_VARIABLE ovrel_module_full_dir)
-set(ovrel_system_libdirs ${CMAKE_PLATFORM_IMPLICIT_LINK_DIRECTORIES}
-    ${CMAKE_CXX_IMPLICIT_LINK_DIRECTORIES})
-if(NOT CMAKE_INSTALL_FULL_LIBDIR IN_LIST ovrel_system_libdirs)
-  file(RELATIVE_PATH module_to_lib ${ovrel_module_full_dir} ${CMAKE_INSTALL_FULL_LIBDIR})
-  string(REGEX REPLACE "(.)/$" "\\1" module_to_lib "$ORIGIN/${module_to_lib}")
-  set_target_properties(numhash PROPERTIES
-    INSTALL_RPATH "${module_to_lib};${CMAKE_INSTALL_FULL_LIBDIR}")
-  set_target_properties(ovrelrun PROPERTIES
-    INSTALL_RPATH "$ORIGIN;${CMAKE_INSTALL_FULL_LIBDIR}")
-endif()
-
 # For a third party's own module: pkg-config's ovrel and CMake's
 # find_package(ovrel), which gives the target ovrel::ovrel.  Such a module
-# links the runtime and leaves lua_* to the process, as numhash does.
+# links the runtime and leaves lua_* to the process, as numhash does.  Both
+# find the prefix from their own place, so they move with the install.
+cmake_path(ABSOLUTE_PATH OVREL_LUA_MODULE_DIR BASE_DIRECTORY ${CMAKE_INSTALL_PREFIX}
+           NORMALIZE OUTPUT_VARIABLE ovrel_module_full_dir)
+file(RELATIVE_PATH ovrel_pc_to_prefix ${CMAKE_INSTALL_FULL_LIBDIR}/pkgconfig ${CMAKE_INSTALL_PREFIX})
+file(RELATIVE_PATH ovrel_prefix_to_lib ${CMAKE_INSTALL_PREFIX} ${CMAKE_INSTALL_FULL_LIBDIR})
+file(RELATIVE_PATH ovrel_prefix_to_include ${CMAKE_INSTALL_PREFIX} ${CMAKE_INSTALL_FULL_INCLUDEDIR})
+file(RELATIVE_PATH ovrel_prefix_to_module ${CMAKE_INSTALL_PREFIX} ${ovrel_module_full_dir})
 configure_file(${CMAKE_CURRENT_LIST_DIR}/ovrel.pc.in ${CMAKE_BINARY_DIR}/ovrel.pc @ONLY)
 install(FILES ${CMAKE_BINARY_DIR}/ovrel.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
 
 include(CMakePackageConfigHelpers)
 set(ovrel_cmake_dir ${CMAKE_INSTALL_LIBDIR}/cmake/ovrel)
+file(RELATIVE_PATH ovrel_config_to_module ${CMAKE_INSTALL_PREFIX}/${ovrel_cmake_dir}
+     ${ovrel_module_full_dir})
 install(EXPORT ovrelTargets NAMESPACE ovrel:: DESTINATION ${ovrel_cmake_dir})
 file(CONFIGURE OUTPUT ${CMAKE_BINARY_DIR}/ovrelConfig.cmake @ONLY CONTENT [[
 # ovrelConfig.cmake: the target ovrel::ovrel, the runtime interface and library.
 include("${CMAKE_CURRENT_LIST_DIR}/ovrelTargets.cmake")
-set(OVREL_LUA_MODULE_DIR "@ovrel_module_full_dir@")
+get_filename_component(OVREL_LUA_MODULE_DIR "${CMAKE_CURRENT_LIST_DIR}/@ovrel_config_to_module@" ABSOLUTE)
 ]])
 write_basic_package_version_file(${CMAKE_BINARY_DIR}/ovrelConfigVersion.cmake
                                  COMPATIBILITY SameMinorVersion)

@@ -3,7 +3,9 @@
 # On Linux a process holds one engine, that of the program it runs: the
 # interpreter, or a program of ours that links it.  Libraries and modules
 # take the engine's headers only (lua51_headers) and leave lua_* undefined
-# for the process to supply; only executables link the engine (lua51).
+# for the process to supply; only executables link the engine (lua51).  The
+# standalone launcher carries the whole engine (lua51_static): every member
+# of the archive, since a module may call what the launcher never does.
 if(WIN32)
   include(${CMAKE_CURRENT_LIST_DIR}/Lua51Windows.cmake)
   return()
@@ -18,3 +20,8 @@ target_include_directories(lua51_headers INTERFACE ${LUA51_INCLUDE_DIR})
 
 add_library(lua51 INTERFACE)
 target_link_libraries(lua51 INTERFACE lua51_headers ${LUA51_LIBRARY})
+
+find_library(LUA51_STATIC_LIBRARY NAMES liblua5.1.a REQUIRED)
+add_library(lua51_static INTERFACE)
+target_link_libraries(lua51_static INTERFACE lua51_headers
+  "$<LINK_LIBRARY:WHOLE_ARCHIVE,${LUA51_STATIC_LIBRARY}>" ${CMAKE_DL_LIBS} m)
