@@ -1,74 +1,125 @@
 // openlibs.cpp: the standard libraries, with modules found beside the program.
 //
-// The runtime looks for modules in the running program's own folder, as the
-// engine does on Windows, where "!" in its default paths stands for that
-// folder.  The engine elsewhere has no such entry, so this puts the folder
-// in the same places: right after the current folder's "./?.so" and
-// "./?.lua".  LUA_CPATH and LUA_PATH still replace the defaults, ";;" in
-// them still stands for the default (folder included), and "!" in them
-// names the folder, all as on Windows.
+// A self-running program looks for modules in its own folder first, then in
+// the engine's default system folders, and never in the folder it happens
+// to be started from: the engine's defaults begin with "./?.lua" and
+// "./?.so" (".\?.dll" on Windows), so a file planted where a user starts a
+// program would replace a module shipped beside it, or answer an optional
+// require.  The default is thus the engine's, less every entry that does not
+// name a fixed folder, with the program's folder in front ("!" in the
+// engine's Windows defaults already stands for it).  LUA_PATH and LUA_CPATH
+// still replace the default, ";;" in them still stands for it, and "!" in
+// them names the program's folder; an entry the user writes is kept as
+// written.
 #include "ovrel.h"
 
 #include <lualib.h>
 #include <stdlib.h>
 #include <string.h>
 
-#if !defined(_WIN32)
+#if defined(_WIN32)
+/* The program's folder in UTF-8, pushed: the engine's own, which reaches
+** any name and length (lwinpath.c). */
+extern "C" const char *luai_pushprogdir(lua_State *L);
+#define OWN_PATH ""
+#define OWN_CPATH ""
+#else
 #include <limits.h>
 #include <unistd.h>
+#define OWN_PATH "!/?.lua;!/?/init.lua;"
+#define OWN_CPATH "!/?.so;"
+#endif
 
 #define AUXMARK "\1"  /* the engine's own stand-in for ";;" while expanding */
 
 
-/* The running program's folder in dir ("" for the root), or 0 when it
-** cannot be known or would not work as a path template. */
-static int progdir(char *dir, size_t size) {
-  ssize_t n = readlink("/proc/self/exe", dir, size);
-  if (n <= 0 || (size_t)n >= size) return 0;
-  dir[n] = '\0';
-  char *slash = strrchr(dir, '/');
-  if (slash == NULL) return 0;
+/* Pushes the running program's folder ("" for the root), or returns NULL
+** with nothing pushed when it cannot be known or would not work inside a
+** path template. */
+static const char *pushprogdir(lua_State *L) {
+#if defined(_WIN32)
+  const char *dir = luai_pushprogdir(L);
+#else
+  char buff[PATH_MAX];
+  ssize_t n = readlink("/proc/self/exe", buff, sizeof buff);
+  if (n <= 0 || (size_t)n >= sizeof buff) return NULL;
+  buff[n] = '\0';
+  char *slash = strrchr(buff, '/');
+  if (slash == NULL) return NULL;
   *slash = '\0';
-  return strpbrk(dir, ";?") == NULL;  /* would split or fill the template */
+  lua_pushstring(L, buff);
+  const char *dir = lua_tostring(L, -1);
+#endif
+  if (strpbrk(dir, ";?") == NULL) return dir;
+  lua_settop(L, -2);  /* would split or fill the template */
+  return NULL;
 }
 
 
-/* Sets package[field] from the variable env or the engine's default def,
-** with beside inserted after its first entry; "!" becomes dir.
-** Slots: the package table on the top. */
-static void setpath(lua_State *L, const char *field, const char *env,
-                    const char *def, const char *first, const char *beside,
-                    const char *dir) {
-  int top = lua_gettop(L);
-  lua_pushstring(L, first);
-  lua_pushstring(L, beside);
-  lua_concat(L, 2);                                       /* first..beside */
-  const char *withdir = luaL_gsub(L, def, first, lua_tostring(L, -1));
-  const char *path = getenv(env);
-  if (path == NULL) {
-    path = withdir;
-  } else {
-    path = luaL_gsub(L, path, LUA_PATHSEP LUA_PATHSEP, LUA_PATHSEP AUXMARK LUA_PATHSEP);
-    path = luaL_gsub(L, path, AUXMARK, withdir);
+/* An entry that names the same folder wherever the program is started. */
+static int fixed(const char *e) {
+#if defined(_WIN32)
+  return e[0] == '!' || e[0] == '\\' || e[0] == '/' ||
+         (((e[0] | 0x20) >= 'a' && (e[0] | 0x20) <= 'z') && e[1] == ':');
+#else
+  return e[0] == '!' || e[0] == '/';
+#endif
+}
+
+
+/* Pushes own followed by the entries of def that name fixed folders; with
+** no folder of the program's to fill in, its entries are left out too. */
+static void pushdefault(lua_State *L, const char *own, const char *def, int hasdir) {
+  luaL_Buffer b;
+  luaL_buffinit(L, &b);
+  luaL_addstring(&b, own);
+  while (*def != '\0') {
+    const char *end = strchr(def, *LUA_PATHSEP);
+    size_t n = end != NULL ? (size_t)(end - def) : strlen(def);
+    if (n > 0 && fixed(def) && (hasdir || def[0] != *LUA_EXECDIR)) {
+      luaL_addlstring(&b, def, n);
+      luaL_addchar(&b, *LUA_PATHSEP);
+    }
+    def += end != NULL ? n + 1 : n;
   }
-  luaL_gsub(L, path, LUA_EXECDIR, dir);
-  lua_setfield(L, top, field);
+  luaL_pushresult(&b);
+  size_t len;
+  const char *s = lua_tolstring(L, -1, &len);
+  if (len > 0 && s[len - 1] == *LUA_PATHSEP) {  /* no empty last entry */
+    lua_pushlstring(L, s, len - 1);
+    lua_replace(L, -2);
+  }
+}
+
+
+/* Sets package[field] from the variable env or the default.
+** Slots: the package table at pkg, the program's folder or nothing on top. */
+static void setpath(lua_State *L, int pkg, const char *dir, const char *field,
+                    const char *env, const char *own, const char *def) {
+  int top = lua_gettop(L);
+  pushdefault(L, dir != NULL ? own : "", def, dir != NULL);
+  const char *path = lua_tostring(L, -1);
+  const char *given = getenv(env);
+  if (given != NULL) {
+    given = luaL_gsub(L, given, LUA_PATHSEP LUA_PATHSEP, LUA_PATHSEP AUXMARK LUA_PATHSEP);
+    path = luaL_gsub(L, given, AUXMARK, path);
+  }
+  if (dir != NULL) luaL_gsub(L, path, LUA_EXECDIR, dir);
+  lua_setfield(L, pkg, field);
   lua_settop(L, top);
 }
-#endif
 
 
 void ovrel_openlibs(lua_State *L) {
   luaL_openlibs(L);
-#if !defined(_WIN32)
-  char dir[PATH_MAX];
-  if (!progdir(dir, sizeof dir)) return;
+  int top = lua_gettop(L);
   lua_getfield(L, LUA_REGISTRYINDEX, "_LOADED");
   lua_getfield(L, -1, LUA_LOADLIBNAME);                   /* loaded package */
   if (lua_type(L, -1) == LUA_TTABLE) {
-    setpath(L, "path", LUA_PATH, LUA_PATH_DEFAULT, "./?.lua;", "!/?.lua;!/?/init.lua;", dir);
-    setpath(L, "cpath", LUA_CPATH, LUA_CPATH_DEFAULT, "./?.so;", "!/?.so;", dir);
+    int pkg = lua_gettop(L);
+    const char *dir = pushprogdir(L);                     /* loaded package [dir] */
+    setpath(L, pkg, dir, "path", LUA_PATH, OWN_PATH, LUA_PATH_DEFAULT);
+    setpath(L, pkg, dir, "cpath", LUA_CPATH, OWN_CPATH, LUA_CPATH_DEFAULT);
   }
-  lua_pop(L, 2);
-#endif
+  lua_settop(L, top);
 }

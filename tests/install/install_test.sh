@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
-# install_test.sh: the project configured, built and installed into a
-# temporary prefix, then used as a user would, with nothing in
-# LD_LIBRARY_PATH: require with only the module folder on package.cpath, a
-# program glued by the installed tool run from another folder, and a third
-# party's module built with find_package(ovrel).
+# install_test.sh: the project configured for one prefix, built, and
+# installed into another (--prefix) and through DESTDIR, then used as a user
+# would, with nothing in LD_LIBRARY_PATH: require with only the module
+# folder on package.cpath, programs glued by the installed tool, and a third
+# party's module built with find_package(ovrel) and pkg-config.
 #
 # From the environment: SOURCE (the project), LUA (the interpreter), CC and
 # CXX (the compilers of the build under test).
@@ -22,9 +22,13 @@ check() {
   failures=$((failures + 1))
 }
 
-cmake -S "$SOURCE" -B "$T/build" -DOVREL_TESTS=OFF -DCMAKE_INSTALL_PREFIX="$P" >/dev/null
+cmake -S "$SOURCE" -B "$T/build" -DOVREL_TESTS=OFF -DCMAKE_INSTALL_PREFIX=/configured >/dev/null
 cmake --build "$T/build" -j2 >/dev/null
-cmake --install "$T/build" >/dev/null
+cmake --install "$T/build" --prefix "$P" >/dev/null
+DESTDIR="$T/staged" cmake --install "$T/build" >/dev/null
+"$(dirname "$0")/runpaths.sh" "$P" "$T/staged" >/dev/null || failures=$((failures + 1))
+check "DESTDIR stages the configured prefix" "ok" \
+  "$([[ -x $T/staged/configured/bin/ovrelrun-standalone ]] && echo ok)"
 mkdir "$T/elsewhere"
 cd "$T/elsewhere"
 
@@ -41,12 +45,16 @@ printf '%s\n' 'package.cpath = ... .. "/?.so"' 'local m = require("numhash").new
 "$P/bin/ovrelglue" "$T/count.lua" -o "$T/count" >/dev/null
 got=$(../count "$P/lib/lua/5.1" 2>&1) || true
 check "a program glued by the installed tool runs from another folder" "100 77" "$got"
+"$P/bin/ovrelglue" --launcher "$P/bin/ovrelrun" "$T/count.lua" -o "$T/shared" >/dev/null
+got=$(../shared "$P/lib/lua/5.1" 2>&1) || true
+check "so does one on the installed shared-library launcher" "100 77" "$got"
 
 cmake -S "$SOURCE/tests/install/thirdparty" -B "$T/greet" -DCMAKE_PREFIX_PATH="$P" >/dev/null
 cmake --build "$T/greet" >/dev/null
 got=$(LUA_CPATH="$T/greet/?.so" "$LUA" -e 'io.write(require("greet").hello("you"))' 2>&1) || true
 check "a third party's module built against the installed runtime loads" "hello, you (16)" "$got"
-got=$(PKG_CONFIG_PATH=$P/lib/pkgconfig pkg-config --cflags --libs ovrel)
-check "pkg-config gives the installed headers and library" "-I$P/include/ovrel -L$P/lib -lovrel " "$got"
+read -r inc lib _ <<<"$(PKG_CONFIG_PATH=$P/lib/pkgconfig pkg-config --cflags --libs ovrel)"
+check "pkg-config gives the installed headers and library" "$P/include/ovrel $P/lib" \
+  "$(realpath "${inc#-I}") $(realpath "${lib#-L}")"
 
 ((failures == 0))

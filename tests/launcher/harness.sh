@@ -8,6 +8,7 @@
 #
 # From the environment (CTest sets them):
 #   LAUNCHER      the bare launcher          GLUE  the glue tool
+#   DEFAULT_LAUNCHER  the launcher the glue tool takes when none is named
 #   RUNTIME_LIBS  files a program needs beside it, separated by "|"
 #   EXE           suffix of programs ("" or ".exe")
 #   RUN           runs a program of the target ("" natively, e.g. wine)
@@ -15,7 +16,7 @@
 #   RUNAS         starts a program under a chosen name (Windows only)
 
 set -u
-: "${LAUNCHER:?}" "${GLUE:?}" "${RUNTIME_LIBS:?}"
+: "${LAUNCHER:?}" "${GLUE:?}" "${RUNTIME_LIBS:?}" "${DEFAULT_LAUNCHER:?}"
 EXE=${EXE-}
 RUN=${RUN-}
 # A list would split into separate words and run bash itself under the

@@ -342,10 +342,10 @@ group_ownfile() {
 
   # The glue tool through a link of another name finds the launcher beside
   # its real file, not a planted one where it is started.
-  cp "$GLUE" "$LAUNCHER" "$T/opt/"
+  cp "$GLUE" "$DEFAULT_LAUNCHER" "$T/opt/"
   ln -s "$T/opt/$(basename "$GLUE")" "$T/bin/g"
-  printf '#!/bin/sh\necho planted\n' > "$T/work/ovrelrun"
-  chmod +x "$T/work/ovrelrun"
+  printf '#!/bin/sh\necho planted\n' > "$T/work/$(basename "$DEFAULT_LAUNCHER")"
+  chmod +x "$T/work/$(basename "$DEFAULT_LAUNCHER")"
   printf 'io.write("glued ran")' > "$T/work/s.lua"
   ( cd "$T/work" && PATH="$T/bin:$PATH" exec g s.lua -o "$T/opt/glued" ) > "$R/out" 2> "$R/err"
   run "$T/work" ./glued "$T/opt/glued"
@@ -376,8 +376,9 @@ group_output() {
     "./unbuf: Cannot write standard output: Input/output error."
 }
 
-# Modules beside the program are found from any folder, behind the current
-# folder and before the system's; LUA_CPATH and LUA_PATH still decide.
+# Modules beside the program are found from any folder, before the
+# system's; nothing is loaded from the folder a program is started in.
+# LUA_CPATH and LUA_PATH still decide.
 group_beside() {
   native || { echo "beside does not apply here: Windows runs this through its engine's own path"; exit 1; }
   unset LUA_PATH LUA_CPATH
@@ -387,28 +388,40 @@ group_beside() {
   stage "$T/app"
   cp "$bin/numhash.so" "$T/app/"
   printf 'return "helper beside"' > "$T/app/helper.lua"
-  progfile "$T/app/uses" 'io.write(tostring(require("numhash").new()), " ", require("helper"))'
+  progfile "$T/app/uses" 'local ok = pcall(require, "optional")
+io.write(tostring(require("numhash").new()), " ", require("helper"), " ", tostring(ok))'
   run "$T/elsewhere" "$T/app/uses" "$T/app/uses"
-  expect "a native and a script module beside the program" 0 "numhash(0) helper beside" ""
+  expect "a native and a script module beside the program" 0 "numhash(0) helper beside false" ""
 
-  # paths N: the first N entries of package.cpath, a line, those of package.path.
-  progfile "$T/app/paths" 'local n = tonumber(...)
-local function head(p)
-  local t = {}
-  for e in p:gmatch("[^;]+") do if #t < n then t[#t + 1] = e end end
-  return table.concat(t, ";")
-end
-io.write(head(package.cpath), "\\n", head(package.path))'
-  run "$T/elsewhere" "$T/app/paths" "$T/app/paths" 3
-  expect "the folder right after the current one" 0 \
-    "./?.so;$T/app/?.so;$(lua5.1 -e 'io.write((package.cpath:match("^[^;]*;([^;]*)")))')"$'\n'"./?.lua;$T/app/?.lua;$T/app/?/init.lua" ""
+  # Planted where the program starts: modules, and a library that a run-path
+  # with an empty entry would load (the engine, for the shared launcher).
+  local f
+  for f in numhash.lua helper.lua optional.lua optional/init.lua; do
+    mkdir -p "$(dirname "$T/elsewhere/$f")"
+    printf 'io.write("planted %s ran ") return "planted"' "$f" > "$T/elsewhere/$f"
+  done
+  for f in numhash.so optional.so liblua5.1.so.0 libovrel.so.1 libgcc_s.so.1 libm.so.6; do
+    cp "$PLANTED" "$T/elsewhere/$f"
+  done
+  run "$T/elsewhere" ./uses "$T/app/uses"
+  expect "nothing planted in the current folder is loaded" 0 "numhash(0) helper beside false" ""
 
-  LUA_CPATH="/nowhere/?.so" LUA_PATH='!/?.lua' run "$T/elsewhere" "$T/app/paths" "$T/app/paths" 3
-  expect "LUA_CPATH replaces the default; ! names the folder" 0 "/nowhere/?.so"$'\n'"$T/app/?.lua" ""
+  # paths: package.cpath, a line, package.path.
+  progfile "$T/app/paths" 'io.write(package.cpath, "\\n", package.path)'
+  local cdef ldef
+  cdef=$(lua5.1 -e 'io.write((package.cpath:gsub("^%./%?%.so;", "")))')
+  ldef=$(lua5.1 -e 'io.write((package.path:gsub("^%./%?%.lua;", "")))')
+  run "$T/elsewhere" "$T/app/paths" "$T/app/paths"
+  expect "the folder first, then the system's, never the current one" 0 \
+    "$T/app/?.so;$cdef"$'\n'"$T/app/?.lua;$T/app/?/init.lua;$ldef" ""
 
-  LUA_CPATH="/nowhere/?.so;;" run "$T/elsewhere" "$T/app/paths" "$T/app/paths" 3
+  LUA_CPATH="/nowhere/?.so" LUA_PATH='!/?.lua;./?.lua' run "$T/elsewhere" "$T/app/paths" "$T/app/paths"
+  expect "LUA_CPATH replaces the default; ! names the folder; ./ as written" 0 \
+    "/nowhere/?.so"$'\n'"$T/app/?.lua;./?.lua" ""
+
+  LUA_CPATH="/nowhere/?.so;;" run "$T/elsewhere" "$T/app/paths" "$T/app/paths"
   expect ";; stands for the default, the folder included" 0 \
-    "/nowhere/?.so;./?.so;$T/app/?.so"$'\n'"./?.lua;$T/app/?.lua;$T/app/?/init.lua" ""
+    "/nowhere/?.so;$T/app/?.so;$cdef;"$'\n'"$T/app/?.lua;$T/app/?/init.lua;$ldef" ""
 }
 
 group_"$1"
