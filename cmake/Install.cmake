@@ -63,6 +63,15 @@ ovrel_rpath(ovrelrun ${CMAKE_INSTALL_BINDIR} ${OVREL_RUNTIME_DEPLOYED_DIR})
 set_target_properties(ovrel ovrelrun-standalone ovrelglue PROPERTIES
   INSTALL_RPATH "" BUILD_WITH_INSTALL_RPATH ON)
 
+# The tool finds native modules for --with-deps beside itself (the build
+# tree) and in the installed module folder, relative to itself.
+cmake_path(ABSOLUTE_PATH CMAKE_INSTALL_BINDIR BASE_DIRECTORY ${CMAKE_INSTALL_PREFIX}
+           NORMALIZE OUTPUT_VARIABLE bin_full_dir)
+cmake_path(ABSOLUTE_PATH OVREL_LUA_MODULE_DIR BASE_DIRECTORY ${CMAKE_INSTALL_PREFIX}
+           NORMALIZE OUTPUT_VARIABLE module_full_dir)
+file(RELATIVE_PATH bin_to_module ${bin_full_dir} ${module_full_dir})
+target_compile_definitions(ovrelglue PRIVATE OVRELGLUE_MODULE_DIR="${bin_to_module}")
+
 if(NOT OVREL_INSTALL_DEVELOPMENT)
   return()
 endif()

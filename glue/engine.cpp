@@ -46,17 +46,19 @@ std::string compileerror(const std::string &chunk, const char *chunkname) {
 
 /* Opening the libraries can raise (memory): run it protected. */
 static int getpath(lua_State *L) {
+  const char *field = (const char *)lua_touserdata(L, 1);
   luaL_openlibs(L);
   lua_getfield(L, LUA_GLOBALSINDEX, "package");  /* package */
-  lua_getfield(L, -1, "path");                   /* package path */
+  lua_getfield(L, -1, field);                    /* package path */
   lua_setfield(L, LUA_REGISTRYINDEX, "ovrelglue.path");
   return 0;
 }
 
 
-std::string defaultpath(void) {
+std::string defaultpath(const char *field) {
   lua_State *L = newstate();
-  if (lua_cpcall(L, getpath, NULL) != 0) die("cannot start the engine: %s", lua_tostring(L, -1));
+  if (lua_cpcall(L, getpath, (void *)field) != 0)
+    die("cannot start the engine: %s", lua_tostring(L, -1));
   lua_getfield(L, LUA_REGISTRYINDEX, "ovrelglue.path");  /* path */
   const char *p = lua_tostring(L, -1);
   std::string path = p ? p : "";

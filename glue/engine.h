@@ -16,8 +16,9 @@ std::string launcherchunk(const std::string &text);
 ** returns the compiler's message, or "" when it compiles. */
 std::string compileerror(const std::string &chunk, const char *chunkname);
 
-/* package.path of a fresh state: LUA_PATH when set (";;" standing for the
-** default), else the engine's compiled-in path. */
-std::string defaultpath(void);
+/* package.path (field "path") or package.cpath ("cpath") of a fresh
+** state: LUA_PATH or LUA_CPATH when set (";;" standing for the default),
+** else the engine's compiled-in path. */
+std::string defaultpath(const char *field);
 
 #endif /* OVREL_GLUE_ENGINE_H */

@@ -12,6 +12,8 @@ struct Job {
   std::vector<std::string> includes;  /* -I, in order */
   std::vector<std::string> modules;   /* -m, in order */
   int plain;                          /* the script's bytes, nothing bundled */
+  int withdeps;                       /* copy what the program needs beside it */
+  const char *tooldir;                /* this tool's folder, with its separator, or "" */
 };
 
 /* Writes the program, then prints what was bundled and what was not. */

@@ -34,6 +34,7 @@ extern "C" {
 
 static const char usage[] =
     "usage: ovrelglue SCRIPT -o OUTPUT [-I TEMPLATE]... [-m NAME]... [--plain] [--launcher PATH]\n"
+    "                 [--with-deps]\n"
     "       ovrelglue --show FILE\n"
     "       ovrelglue --extract FILE DIR\n"
     "       ovrelglue --help | --version\n"
@@ -59,6 +60,12 @@ static const char usage[] =
     "  --plain          glue SCRIPT's bytes unchanged, bundling nothing\n"
     "  --launcher PATH  the launcher, instead of " OVRELGLUE_LAUNCHER " beside this tool;\n"
     "                   one that already carries a script gives only its image\n"
+    "  --with-deps      copy beside OUTPUT the files it needs where it runs: the\n"
+    "                   runtime library its launcher links, the native modules\n"
+    "                   it requires found on the module path (SCRIPT's folder,\n"
+    "                   this tool's, then LUA_CPATH or the engine's default),\n"
+    "                   and the libraries they load; a different file already\n"
+    "                   there is not replaced.  Without it, the summary names them\n"
     "\n"
     "--show prints the offset, length and first line of the script that FILE\n"
     "carries, and every module bundled in it, without running it.  --extract\n"
@@ -117,6 +124,8 @@ static void doargs(int argc, char **argv, Args *a) {
       a->version = 1;
     } else if (strcmp(o, "--plain") == 0) {
       a->job.plain = 1;
+    } else if (strcmp(o, "--with-deps") == 0) {
+      a->job.withdeps = 1;
     } else if (strcmp(o, "-I") == 0 || strcmp(o, "-m") == 0) {
       if (i + 1 >= argc) die("%s needs a %s (try --help)", o, o[1] == 'I' ? "template" : "module name");
       (o[1] == 'I' ? a->job.includes : a->job.modules).push_back(argv[++i]);
@@ -141,12 +150,11 @@ static void doargs(int argc, char **argv, Args *a) {
 }
 
 
-/* The default launcher: beside this tool, found the way the launcher
-** finds itself. */
-static std::string deflauncher(const char *argv0) {
+/* This tool's folder with its separator, found the way the launcher finds
+** itself; "" when it cannot be found. */
+static std::string tooldir(const char *argv0) {
   char self[SELFPATH_MAX];
-  if (argv0 == NULL || !selfpath(argv0, self, sizeof self))
-    die("cannot find this tool's own folder; name the launcher with --launcher");
+  if (argv0 == NULL || !selfpath(argv0, self, sizeof self)) return "";
   std::string path = self;
   size_t end = path.find_last_of(
 #if defined(_WIN32)
@@ -156,7 +164,7 @@ static std::string deflauncher(const char *argv0) {
 #endif
   );
   path.resize(end == std::string::npos ? 0 : end + 1);
-  return path + OVRELGLUE_LAUNCHER;
+  return path;
 }
 
 
@@ -164,8 +172,8 @@ int main(int argc, char **argv) {
   Args a = {};
   doargs(argc, argv, &a);
   Job &job = a.job;
-  int making = job.script || job.output || job.launcher || job.plain || !job.includes.empty() ||
-               !job.modules.empty();
+  int making = job.script || job.output || job.launcher || job.plain || job.withdeps ||
+               !job.includes.empty() || !job.modules.empty();
   if (a.help) {
     fputs(usage, stdout);
     return 0;
@@ -189,7 +197,11 @@ int main(int argc, char **argv) {
     die("-o -: a program is not written to standard output; name a file");
   if (job.plain && (!job.includes.empty() || !job.modules.empty()))
     die("--plain bundles nothing: it takes no -I or -m");
-  std::string beside = job.launcher ? "" : deflauncher(argv[0]);
+  std::string dir = tooldir(argv[0]);
+  std::string beside = dir + OVRELGLUE_LAUNCHER;
+  if (!job.launcher && dir.empty())
+    die("cannot find this tool's own folder; name the launcher with --launcher");
   if (!job.launcher) job.launcher = beside.c_str();
+  job.tooldir = dir.c_str();
   return makeprogram(job);
 }

@@ -239,7 +239,7 @@ std::vector<std::string> searchpath(const std::vector<std::string> &includes,
     out.push_back(dir + "?.lua");
     out.push_back(dir + "?/init.lua");
   }
-  addtemplates(&out, defaultpath());
+  addtemplates(&out, defaultpath("path"));
   return out;
 }
 

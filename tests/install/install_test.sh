@@ -45,9 +45,12 @@ printf '%s\n' 'package.cpath = ... .. "/?.so"' 'local m = require("numhash").new
 "$P/bin/ovrelglue" "$T/count.lua" -o "$T/count" >/dev/null
 got=$(../count "$P/lib/lua/5.1" 2>&1) || true
 check "a program glued by the installed tool runs from another folder" "100 77" "$got"
-"$P/bin/ovrelglue" --launcher "$P/bin/ovrelrun" "$T/count.lua" -o "$T/shared" >/dev/null
-got=$(../shared "$P/lib/lua/5.1" 2>&1) || true
-check "so does one on the installed shared-library launcher" "100 77" "$got"
+mkdir "$T/shipped"
+"$P/bin/ovrelglue" --launcher "$P/bin/ovrelrun" --with-deps "$T/count.lua" -o "$T/shipped/shared" \
+  2>/dev/null
+got=$(../shipped/shared "$T/shipped" 2>&1) || true
+check "one on the shared-library launcher runs with what --with-deps put beside it" "100 77" "$got"
+check "which is the runtime and the module" "libovrel.so.1 numhash.so shared" "$(cd "$T/shipped" && echo *)"
 
 cmake -S "$SOURCE/tests/install/thirdparty" -B "$T/greet" -DCMAKE_PREFIX_PATH="$P" >/dev/null
 cmake --build "$T/greet" >/dev/null
