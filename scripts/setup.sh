@@ -17,5 +17,11 @@ echo "setup: installing ${missing[*]}" >&2
 sudo=()
 ((EUID == 0)) || sudo=(sudo)
 export DEBIAN_FRONTEND=noninteractive
-"${sudo[@]}" apt-get update -qq
+# A mirror caught mid-sync fails the update for a while: try again, then go
+# on with the lists as they are, which the install may well manage with.
+for try in 1 2 3; do
+  "${sudo[@]}" apt-get update -qq && break
+  echo "setup: apt-get update failed (try $try of 3)" >&2
+  sleep $((try * 10))
+done
 "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
