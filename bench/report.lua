@@ -481,6 +481,24 @@ for _, e in ipairs(startup) do
     ratio(e.mean, base), " |")
 end
 w("")
+do
+  local probe = io.open(dir .. "/sizes.txt")
+  if probe then
+    probe:close()
+    local size = {}
+    for _, l in ipairs(lines(dir .. "/sizes.txt")) do
+      local k, v = l:match("^([^=]-)%s*=%s*(.*)$")
+      if k then size[k] = v end
+    end
+    w("\"self-running hello\" is glued onto the standalone launcher, the default on Linux: ",
+      size["standalone"], " bytes, needing only the C library, ", size["glibc floor"],
+      " or later (its newest versioned symbol).  On the shared-library launcher it is ",
+      size["shared-library launcher"], " bytes, and needs the runtime library (",
+      size["runtime library"], " bytes) beside it and the engine (", size["engine library"],
+      " bytes) on the system.")
+    w("")
+  end
+end
 
 -- Start-up of a program of several files: bundle.csv (hyperfine, each
 -- installed command followed by its bundled twin) and bundle.txt.

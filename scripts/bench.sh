@@ -57,13 +57,23 @@ LUA_CPATH="$PWD/$bin/?.so" lua5.1 bench/sequential.lua $seq_largest > "$results/
 LUA_CPATH="$PWD/$bin/?.so" lua5.1 bench/churn.lua $churn_maps > "$results/churn.tsv"
 
 echo "== start-up" >&2
-"$bin/ovrelglue" bench/hello.lua -o "$bin/hello" >/dev/null
+"$bin/ovrelglue" bench/hello.lua -o "$bin/hello" 2>/dev/null
+"$bin/ovrelglue" --launcher "$bin/ovrelrun" bench/hello.lua -o "$bin/hello-shared" 2>/dev/null
+{
+  echo "standalone = $(wc -c < "$bin/hello")"
+  echo "shared-library launcher = $(wc -c < "$bin/hello-shared")"
+  echo "runtime library = $(wc -c < "$bin/libovrel.so.1")"
+  echo "engine library = $(wc -c < "$(readlink -f /usr/lib/x86_64-linux-gnu/liblua5.1.so.0)")"
+  echo "glibc floor = $(objdump -T "$bin/hello" | grep -o 'GLIBC_[0-9.]*' | sort -Vu | tail -1)"
+} > "$results/sizes.txt"
 lua5.1 bench/bigscript.lua > "$build/big.lua"
 "$bin/ovrelglue" "$build/big.lua" -o "$bin/big" >/dev/null
 hyperfine -N --style none --warmup 20 --runs $startup_runs --export-csv "$results/startup1.csv" \
   -n "trivial C program" "$bin/trivial" \
   -n "lua5.1 hello.lua" "lua5.1 bench/hello.lua" \
-  -n "self-running hello" "$bin/hello" >/dev/null 2>>"$results/hyperfine.log"
+  -n "self-running hello" "$bin/hello" \
+  -n "self-running hello, shared-library launcher" "$bin/hello-shared" \
+  >/dev/null 2>>"$results/hyperfine.log"
 hyperfine -N --style none --warmup 2 --runs $big_runs --export-csv "$results/startup2.csv" \
   -n "lua5.1 big.lua (10 MB)" "lua5.1 $build/big.lua" \
   -n "self-running 10 MB script" "$bin/big" >/dev/null 2>>"$results/hyperfine.log"
