@@ -165,17 +165,30 @@ std::vector<std::string> listfolder(const std::string &path) {
 ** Trailer
 ** --------------------------------------------------------------------- */
 
-int trailer(FILE *f, const char *path, int64_t len, Glue *glue) {
+int trailer(FILE *f, const char *path, int64_t len, Glue *glue, long *at) {
   if (len < (int64_t)sizeof *glue) return 0;
-  seekto(f, path, len - (int64_t)sizeof *glue);
-  if (fread(glue, sizeof *glue, 1, f) != 1) die("cannot read %s: %s", path, strerror(errno));
-  return memcmp(glue->sig, GLUE_SIG, GLUE_SIGLEN) == 0;
+  switch (glue_find(f, glue, at)) {
+    case GLUE_SEEK_FAILED: die("cannot seek in %s: %s", path, strerror(errno));
+    case GLUE_READ_FAILED: die("cannot read %s: %s", path, strerror(errno));
+    case GLUE_MISSING: return 0;
+    case GLUE_FOUND: break;
+  }
+  return 1;
 }
 
 
-int sound(const Glue *glue, int64_t len) {
-  int64_t size1 = glue_get32(glue->size1), size2 = glue_get32(glue->size2);
-  return size1 >= 0 && size2 >= 0 && size1 + size2 <= len - (int64_t)sizeof *glue;
+std::string scriptbytes(FILE *f, const char *path, const Glue *glue, size_t most) {
+  seekto(f, path, glue_get32(glue->size1));
+  size_t want = std::min(glue_length(glue), most);
+  std::string s;
+  char buff[65536];
+  while (s.size() < want) {
+    size_t got = fread(buff, 1, std::min(sizeof buff, want - s.size()), f);
+    if (got == 0) break;
+    s.append(buff, got);
+  }
+  if (ferror(f)) die("cannot read %s: %s", path, strerror(errno));
+  return s;
 }
 
 

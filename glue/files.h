@@ -26,11 +26,13 @@ int isfile(const char *path);
 ** cannot be read. */
 std::vector<std::string> listfolder(const std::string &path);
 
-/* Reads the last 16 bytes; nonzero when they are a trailer. */
-int trailer(FILE *f, const char *path, int64_t len, Glue *glue);
-/* The script a trailer points at lies between the file's start and the
-** trailer itself. */
-int sound(const Glue *glue, int64_t len);
+/* Finds the trailer as the launcher does (glue_find); nonzero when there
+** is one, whose offset in the file is then *at.  Whether the launcher runs
+** what it points at is glue_sound's judgement. */
+int trailer(FILE *f, const char *path, int64_t len, Glue *glue, long *at);
+/* The script's bytes as the launcher reads them: from its offset, up to
+** its length or the end of the file, and here at most `most`. */
+std::string scriptbytes(FILE *f, const char *path, const Glue *glue, size_t most);
 
 /* The file that writing to path replaces: a symbolic link is followed to
 ** its target, so the link stays a link. */

@@ -14,18 +14,15 @@
 #include "glue.h"
 
 
-/* Opens a program and positions it at its script; gives offset and length. */
-static FILE *openprogram(const char *path, int32_t *offset, int32_t *length) {
+/* Opens a program whose trailer the launcher would run. */
+static FILE *openprogram(const char *path, Glue *glue) {
   int64_t len;
+  long at;
   FILE *f = openfile(path, &len);
-  Glue glue;
-  if (!trailer(f, path, len, &glue)) die("%s carries no script (no trailer)", path);
-  if (!sound(&glue, len))
+  if (!trailer(f, path, len, glue, &at)) die("%s carries no script (no trailer)", path);
+  if (!glue_sound(glue, at))
     die("%s has a damaged trailer (offset %ld, length %ld, file of %lld bytes)", path,
-        (long)glue_get32(glue.size1), (long)glue_get32(glue.size2), (long long)len);
-  *offset = glue_get32(glue.size1);
-  *length = glue_get32(glue.size2);
-  seekto(f, path, *offset);
+        (long)glue_get32(glue->size1), (long)glue_get32(glue->size2), (long long)len);
   return f;
 }
 
@@ -41,20 +38,20 @@ static std::string visible(const std::string &s, size_t max) {
 
 
 int showprogram(const char *path) {
-  int32_t offset, length;
-  FILE *f = openprogram(path, &offset, &length);
+  Glue glue;
+  FILE *f = openprogram(path, &glue);
   /* Only a bundle is read whole; a plain script is shown by its start. */
-  std::string chunk = readbytes(f, path, std::min<int32_t>(length, 4096));
+  std::string chunk = scriptbytes(f, path, &glue, 4096);
   Bundle b;
   int bundle = 0;
   if (chunk.find("--[[ovrelglue 1]]") != std::string::npos) {
-    chunk += readbytes(f, path, length - (int32_t)chunk.size());
+    chunk = scriptbytes(f, path, &glue, SIZE_MAX);
     bundle = readbundle(chunk, &b);
   }
   fclose(f);
   std::string script = bundle ? mainscript(chunk, b) : chunk;
-  printf("offset: %ld\nlength: %ld\nfirst line: %s\n", (long)offset, (long)length,
-         visible(script, 200).c_str());
+  printf("offset: %ld\nlength: %ld\nfirst line: %s\n", (long)glue_get32(glue.size1),
+         (long)glue_get32(glue.size2), visible(script, 200).c_str());
   if (bundle) {
     printf("script: %s (%lu bytes)\n", visible(b.script, 200).c_str(), (unsigned long)script.size());
     for (const Module &m : b.modules)
@@ -87,9 +84,9 @@ struct Entry {
 
 
 int extractprogram(const char *path, const char *dir) {
-  int32_t offset, length;
-  FILE *f = openprogram(path, &offset, &length);
-  std::string chunk = readbytes(f, path, length);
+  Glue glue;
+  FILE *f = openprogram(path, &glue);
+  std::string chunk = scriptbytes(f, path, &glue, SIZE_MAX);
   fclose(f);
 
   Bundle b;

@@ -95,23 +95,25 @@ static void load(lua_State *L, const char *name) {
 #endif
 
   Glue glue;
-  if (fseek(f, -(long)sizeof glue, SEEK_END) != 0) cannot(L, "seek", filename);
-  long trailer_at = ftell(f);
-  if (fread(&glue, sizeof glue, 1, f) != 1) cannot(L, "read", filename);
-  if (memcmp(glue.sig, GLUE_SIG, GLUE_SIGLEN) != 0)
-    cannot(L, "find an Ovrel program in", filename);
+  long trailer_at;
+  switch (glue_find(f, &glue, &trailer_at)) {
+    case GLUE_SEEK_FAILED: cannot(L, "seek", filename);
+    case GLUE_READ_FAILED: cannot(L, "read", filename);
+    case GLUE_MISSING: cannot(L, "find an Ovrel program in", filename);
+    case GLUE_FOUND: break;
+  }
   /* A script said to start beyond the trailer would be an empty chunk that
-  ** runs and reports success for a damaged file: refuse it as a bad seek. */
-  int32_t start = glue_get32(glue.size1);
-  if (trailer_at >= 0 && start > trailer_at) {
+  ** runs and reports success for a damaged file: refuse it, as a start
+  ** before the file, as a bad seek. */
+  if (!glue_sound(&glue, trailer_at)) {
     errno = EINVAL;
     cannot(L, "seek", filename);
   }
-  if (fseek(f, start, SEEK_SET) != 0) cannot(L, "seek", filename);
+  if (fseek(f, glue_get32(glue.size1), SEEK_SET) != 0) cannot(L, "seek", filename);
 
   State S;
   S.f = f;
-  S.size = (size_t)glue_get32(glue.size2);
+  S.size = glue_length(&glue);
   skipline(&S);
   if (lua_load(L, myget, &S, "=") != 0)      /* script, or message */
     fatal(lua_tolstring(L, -1, NULL));

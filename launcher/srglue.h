@@ -1,25 +1,33 @@
-// srglue.h: the trailer at the end of a self-running program.
+// srglue.h: the trailer at the end of a self-running program, and where to
+// find it.
 //
 // A self-running program is the launcher's image, then the script, then
 // one Glue record as the file's last 16 bytes.  The two offsets are signed
 // 32-bit little-endian on every host; they are kept as bytes and decoded
 // explicitly, so the record has no padding and reads the same on any
 // byte order.
+//
+// Signing a Windows program (Authenticode) appends a certificate table,
+// aligned to 8 with zero bytes, after the trailer; glue_find looks for the
+// trailer there too.  The header is C as well as C++.
 #ifndef OVREL_SRGLUE_H
 #define OVREL_SRGLUE_H
 
 #include <stdint.h>
+#include <stdio.h>
+#include <string.h>
 
 #define GLUE_SIG "%%srglue"
 #define GLUE_SIGLEN 8
 
-struct Glue {
+typedef struct Glue {
   char sig[GLUE_SIGLEN];    /* "%%srglue", no terminator */
   unsigned char size1[4];   /* offset of the script's first byte */
   unsigned char size2[4];   /* length of the script in bytes */
-};
+} Glue;
 
-static_assert(sizeof(Glue) == 16, "the trailer is exactly 16 bytes");
+/* Fails to compile unless the record is exactly 16 bytes (C89 to C++). */
+typedef char glue_is_16_bytes[sizeof(Glue) == 16 ? 1 : -1];
 
 
 static inline int32_t glue_get32(const unsigned char b[4]) {
@@ -35,6 +43,90 @@ static inline void glue_put32(unsigned char b[4], int32_t v) {
   b[1] = (unsigned char)(u >> 8);
   b[2] = (unsigned char)(u >> 16);
   b[3] = (unsigned char)(u >> 24);
+}
+
+
+/* The step at which glue_find gave up; each has its own report. */
+typedef enum GlueStep {
+  GLUE_FOUND,
+  GLUE_SEEK_FAILED,   /* the file is shorter than a trailer, or cannot seek */
+  GLUE_READ_FAILED,   /* its last 16 bytes cannot be read */
+  GLUE_MISSING        /* no trailer where one belongs */
+} GlueStep;
+
+
+/* Where a PE image keeps its certificate table (data directory 4, whose
+** first field is a file offset, not an address): *entry is the file offset
+** of that directory entry.  Zero when f is no PE32 or PE32+ image with at
+** least 5 data directories.  Moves the file position. */
+static inline int glue_pe_certificate(FILE *f, long *entry, uint32_t *offset, uint32_t *size) {
+  unsigned char b[4 + 20 + 152];  /* signature, file header, PE32+ header to directory 4 */
+  if (fseek(f, 0, SEEK_SET) != 0 || fread(b, 1, 64, f) != 64 || b[0] != 'M' || b[1] != 'Z')
+    return 0;
+  uint32_t pe = b[0x3c] | (uint32_t)b[0x3d] << 8 | (uint32_t)b[0x3e] << 16 | (uint32_t)b[0x3f] << 24;
+  if (pe > 0x10000000 || fseek(f, (long)pe, SEEK_SET) != 0) return 0;
+  size_t got = fread(b, 1, sizeof b, f);
+  if (got < 26 || memcmp(b, "PE\0\0", 4) != 0) return 0;
+  unsigned optsize = b[20] | (unsigned)b[21] << 8;
+  unsigned magic = b[24] | (unsigned)b[25] << 8;
+  unsigned dirs = magic == 0x10b ? 96 : magic == 0x20b ? 112 : 0;  /* within the optional header */
+  if (dirs == 0 || optsize < dirs + 5 * 8 || got < 24 + dirs + 5 * 8) return 0;
+  const unsigned char *count = b + 24 + dirs - 4, *cert = b + 24 + dirs + 4 * 8;
+  if ((uint32_t)glue_get32(count) < 5) return 0;
+  *entry = (long)pe + 24 + (long)dirs + 4 * 8;
+  *offset = (uint32_t)glue_get32(cert);
+  *size = (uint32_t)glue_get32(cert + 4);
+  return 1;
+}
+
+
+/* Reads the trailer of the program open in f into *glue and sets *at to its
+** offset in the file (-1 where a long cannot hold it).  The trailer is the
+** file's last 16 bytes; only when those are not one, and the file is a PE
+** image whose certificate table is its last part, is it looked for before
+** that table, behind the 0 to 7 zero bytes that align the table. */
+static inline GlueStep glue_find(FILE *f, Glue *glue, long *at) {
+  if (fseek(f, -(long)sizeof *glue, SEEK_END) != 0) return GLUE_SEEK_FAILED;
+  *at = ftell(f);
+  if (fread(glue, sizeof *glue, 1, f) != 1) return GLUE_READ_FAILED;
+  if (memcmp(glue->sig, GLUE_SIG, GLUE_SIGLEN) == 0) return GLUE_FOUND;
+
+  long entry, end = *at < 0 ? -1 : *at + (long)sizeof *glue;
+  uint32_t offset, size;
+  if (end < 0 || !glue_pe_certificate(f, &entry, &offset, &size) || size == 0 ||
+      (uint64_t)offset + size != (uint64_t)end || offset < sizeof *glue)
+    return GLUE_MISSING;
+  unsigned char before[sizeof *glue + 7];  /* a trailer and the padding */
+  long from = (long)offset - (long)sizeof before;
+  long skip = from < 0 ? -from : 0;
+  if (fseek(f, from + skip, SEEK_SET) != 0 ||
+      fread(before + skip, 1, sizeof before - (size_t)skip, f) != sizeof before - (size_t)skip)
+    return GLUE_MISSING;
+  for (long pad = 0; pad <= 7 && (long)sizeof before - pad - 16 >= skip; pad++) {
+    const unsigned char *g = before + sizeof before - pad - 16;
+    if (pad > 0 && before[sizeof before - pad] != 0) break;  /* padding is zero bytes */
+    if (memcmp(g, GLUE_SIG, GLUE_SIGLEN) == 0) {
+      memcpy(glue, g, sizeof *glue);
+      *at = (long)offset - pad - (long)sizeof *glue;
+      return GLUE_FOUND;
+    }
+  }
+  return GLUE_MISSING;
+}
+
+
+/* A trailer at offset at can be run: its script starts within the file and
+** not beyond the trailer.  An offset that could not be told bounds nothing. */
+static inline int glue_sound(const Glue *glue, long at) {
+  int32_t start = glue_get32(glue->size1);
+  return start >= 0 && (at < 0 || start <= at);
+}
+
+
+/* The most script bytes read from the start: a negative length, taken as a
+** huge one, reads to the end of the file, as does one past it. */
+static inline size_t glue_length(const Glue *glue) {
+  return (size_t)glue_get32(glue->size2);
 }
 
 #endif /* OVREL_SRGLUE_H */

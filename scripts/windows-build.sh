@@ -18,12 +18,13 @@ export DEBIAN_FRONTEND=noninteractive
 step() { printf '== windows: %s (%ds)\n' "$1" "$SECONDS"; }
 
 
-# Wine runs 32-bit programs from the i386 half of the archive.
+# Wine runs 32-bit programs from the i386 half of the archive; the signing
+# tools sign a glued program in the tests.
 step "toolchain and Wine"
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
   "${sudo[@]}" dpkg --add-architecture i386
 fi
-scripts/setup.sh g++-mingw-w64-i686-win32 wine wine32:i386
+scripts/setup.sh g++-mingw-w64-i686-win32 wine wine32:i386 osslsigncode openssl
 
 
 # The engine's original tarball, from the source package.  Source lists are

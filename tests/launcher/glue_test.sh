@@ -66,14 +66,15 @@ group_refusals() {
     big.lua -o kept --launcher "launcher$EXE"
   truth "the existing output is unchanged" test "$(cat "$T/kept")" == old
 
-  { cat "$LAUNCHER"; printf 'io.write(1)'; trailer 0 999999; } > "$T/damaged"
+  # The launcher's own judgement: a script may not start past the trailer.
+  { cat "$LAUNCHER"; printf 'io.write(1)'; trailer 999999 11; } > "$T/damaged"
   refuse "a launcher whose trailer points past its end" \
     "damaged has a damaged trailer; use a bare launcher" s.lua -o out --launcher damaged
 
   refuse "show on a file without trailer" "launcher$EXE carries no script (no trailer)" \
     --show "launcher$EXE"
   refuse "show on a damaged trailer" \
-    "damaged has a damaged trailer (offset 0, length 999999, file of $(wc -c < "$T/damaged") bytes)" \
+    "damaged has a damaged trailer (offset 999999, length 11, file of $(wc -c < "$T/damaged") bytes)" \
     --show damaged
   printf 'short' > "$T/short"
   refuse "show on a file shorter than a trailer" "short carries no script (no trailer)" --show short
@@ -85,7 +86,7 @@ group_roundtrip() {
   cp "$LAUNCHER" "$T/launcher$EXE"
 
   glue s.lua -o "prog$EXE" --launcher "launcher$EXE" --plain
-  expect "glue a script" 0 "" ""
+  expect "glue a script" 0 "" "$(travelled "" "prog$EXE")"
   truth "the output is executable" test -x "$T/prog$EXE"
   mkprog "$T/expected" "$T/s.lua"
   truth "image, script and trailer, byte for byte" cmp -s "$T/prog$EXE" "$T/expected"
@@ -101,21 +102,28 @@ group_roundtrip() {
 
   printf 'print("second")' > "$T/t.lua"
   glue t.lua -o "again$EXE" --launcher "prog$EXE" --plain
-  expect "glue onto a program that carries a script" 0 "" ""
+  expect "glue onto a program that carries a script" 0 "" "$(travelled "" "again$EXE")"
   mkprog "$T/expected" "$T/t.lua"
   truth "only the bare image is taken: no stacking" cmp -s "$T/again$EXE" "$T/expected"
 
   glue t.lua -o "prog$EXE" --launcher "launcher$EXE" --plain
-  expect "an existing output is replaced" 0 "" ""
+  expect "an existing output is replaced" 0 "" "$(travelled "" "prog$EXE")"
   truth "with the new program" cmp -s "$T/prog$EXE" "$T/expected"
 
   : > "$T/empty.lua"
   glue empty.lua -o "empty$EXE" --launcher "launcher$EXE" --plain
-  expect "an empty script" 0 "" ""
+  expect "an empty script" 0 "" "$(travelled "" "empty$EXE")"
   glue --show "empty$EXE"
   expect "show an empty script" 0 "offset: $(wc -c < "$LAUNCHER")"$'\nlength: 0\nfirst line: \n' ""
   runp empty
   expect "it runs and ends normally" 0 "" ""
+
+  # The tool reads a script as the launcher does: a length past the end
+  # reads up to the end, trailer included.
+  { cat "$LAUNCHER"; printf 'io.write(1)'; trailer "$(wc -c < "$LAUNCHER")" 999; } > "$T/pastend"
+  glue --extract pastend pastout
+  expect "extract a script whose length reaches past the end" 0 "pastout/script.lua"$'\n' ""
+  truth "up to the end of the file" cmp -s "$T/pastout/script.lua" <(tail -c 27 "$T/pastend")
 
   printf -- '--x\001\tz\n--second line' > "$T/ctl.lua"
   glue ctl.lua -o "ctl$EXE" --launcher "launcher$EXE" --plain
@@ -125,7 +133,7 @@ group_roundtrip() {
 
   # Beside the launcher of the build, the tool needs no --launcher.
   glue s.lua -o "default$EXE" --plain
-  expect "the launcher beside the tool is the default" 0 "" ""
+  expect "the launcher beside the tool is the default" 0 "" "$(travelled "" "default$EXE")"
   mkprog "$T/expected" "$T/s.lua"
   truth "and is the one used" cmp -s "$T/default$EXE" "$T/expected"
 

@@ -1,4 +1,5 @@
-// reader_test.cpp: block sizes and the first-line skip of the script reader.
+// reader_test.cpp: block sizes and the first-line skip of the script reader,
+// and where the trailer is found.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -6,6 +7,7 @@
 #include <vector>
 
 #include "reader.h"
+#include "srglue.h"
 
 namespace {
 
@@ -135,6 +137,47 @@ TEST(Skipline, EmptyScriptReadsNothing) {
   skipline(&s.S);
   EXPECT_EQ(s.S.size, 0u);
   EXPECT_EQ(std::ftell(s.S.f), 0);
+}
+
+
+// glue_find over a file of `bytes`; the step, and the trailer's offset.
+GlueStep find(const std::string &bytes, long *at) {
+  FILE *f = std::tmpfile();
+  std::fwrite(bytes.data(), 1, bytes.size(), f);
+  Glue g;
+  GlueStep step = glue_find(f, &g, at);
+  std::fclose(f);
+  return step;
+}
+
+
+// A PE32 image signed after gluing: its script at 0x200, the trailer at
+// 0x209, 7 zero bytes, then a certificate table of 24 bytes at 0x220.
+std::string signedfile() {
+  std::string s(0x220 + 24, '\0');
+  s.replace(0, 2, "MZ");
+  s[0x3c] = 0x40;
+  s.replace(0x40, 4, std::string("PE\0\0", 4));
+  s[0x54] = static_cast<char>(224);                 // optional header size: 16 directories
+  s[0x58] = 0x0b, s[0x59] = 0x01, s[0xb4] = 16;    // PE32, 16 directories
+  s[0xd8] = 0x20, s[0xd9] = 0x02, s[0xdc] = 24;    // directory 4: 0x220, 24 bytes
+  s.replace(0x200, 9 + 8, std::string("print(12)") + GLUE_SIG);
+  glue_put32(reinterpret_cast<unsigned char *>(&s[0x211]), 0x200);
+  glue_put32(reinterpret_cast<unsigned char *>(&s[0x215]), 9);
+  return s;
+}
+
+
+TEST(GlueFind, AtTheEndOrBeforeACertificateTableThatEndsTheFile) {
+  long at = 0;
+  EXPECT_EQ(find(bytes(100) + signedfile().substr(0x209, 16), &at), GLUE_FOUND);
+  EXPECT_EQ(at, 100);
+  std::string file = signedfile();
+  EXPECT_EQ(find(file, &at), GLUE_FOUND);
+  EXPECT_EQ(at, 0x209);
+  EXPECT_EQ(find(file + "x", &at), GLUE_MISSING) << "the table is not the file's last part";
+  file[0x21f] = 1;
+  EXPECT_EQ(find(file, &at), GLUE_MISSING) << "only zero bytes pad the table";
 }
 
 }  // namespace
