@@ -16,10 +16,12 @@
 #include <algorithm>
 
 #include "bundle.h"
+#include "deps.h"
 #include "engine.h"
 #include "files.h"
 #include "glue.h"
 #include "search.h"
+#include "signature.h"
 
 
 static size_t baselen(const char *path) {
@@ -144,6 +146,16 @@ static void summary(const std::string &output, const std::vector<Module> &found,
 }
 
 
+static void travelnote(const std::string &output, const std::vector<Dep> &deps, int copied) {
+  if (deps.empty()) return;
+  std::vector<std::string> names;
+  for (const Dep &d : deps) names.push_back(d.rel);
+  note(copied ? "%s: copied beside it, as it needs them where it runs: %s"
+              : "%s: needs beside it where it runs (--with-deps copies them): %s",
+       output.c_str(), joined(names).c_str());
+}
+
+
 int makeprogram(const Job &job) {
   int fromstdin = strcmp(job.script, "-") == 0;
   std::string text = readscript(job);
@@ -163,8 +175,9 @@ int makeprogram(const Job &job) {
 
   Glue glue;
   int64_t image = llen;
-  if (trailer(l, job.launcher, llen, &glue)) {
-    if (!sound(&glue, llen)) die("%s has a damaged trailer; use a bare launcher", job.launcher);
+  long at;
+  if (trailer(l, job.launcher, llen, &glue, &at)) {
+    if (!glue_sound(&glue, at)) die("%s has a damaged trailer; use a bare launcher", job.launcher);
     image = glue_get32(glue.size1);  /* drop the script it carries */
   }
   if (image > INT32_MAX)
@@ -191,9 +204,14 @@ int makeprogram(const Job &job) {
           (unsigned long)chunk.size(), (long)INT32_MAX);
   }
 
+  size_t folder = fromstdin ? 0 : baselen(job.script);
+  std::string scriptdir(job.script, folder);
+  std::vector<Dep> deps =
+      travellers(job.launcher, nativepath(fromstdin ? NULL : scriptdir.c_str(), job.tooldir), missing);
+  if (job.withdeps) checkdeps(deps, target);
+
   FILE *out = maketemp(target);
-  seekto(l, job.launcher, 0);
-  copybytes(l, job.launcher, out, image);
+  int signaturedropped = copyimage(l, job.launcher, out, &image);
   putbytes(out, chunk.data(), chunk.size());
   memcpy(glue.sig, GLUE_SIG, GLUE_SIGLEN);
   glue_put32(glue.size1, (int32_t)image);
@@ -201,12 +219,17 @@ int makeprogram(const Job &job) {
   putbytes(out, &glue, sizeof glue);
   fclose(l);
   finish(out, target);
+  if (job.withdeps) copydeps(deps, target);
 
   if (addexe) note("wrote %s: \".exe\" added, without which Windows does not start it", output.c_str());
+  if (signaturedropped)
+    note("%s: the launcher's signature is not carried over; sign %s after gluing", output.c_str(),
+         output.c_str());
   summary(output, found, missing, unfit);
   if (!job.plain && precompiled(text) &&
       (!job.modules.empty() || text.find(std::string("require\0", 8)) != std::string::npos))
     note("%s: the script is precompiled, so nothing is bundled into it; the modules it requires "
          "must travel beside the program", output.c_str());
+  travelnote(output, deps, job.withdeps);
   return 0;
 }

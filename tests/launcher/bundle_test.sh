@@ -2,8 +2,9 @@
 # bundle_test.sh GROUP: programs of several files glued into one and run
 # from an empty folder, where no module can be found on disk.
 #
-# Groups: run search extract refusals options.  Besides the launcher's variables
-# it takes NUMHASH, the native module a program loads from beside it.
+# Groups: run search extract refusals options signed deps.  Besides the launcher's
+# variables it takes NUMHASH, the native module a program loads from beside
+# it.
 source "$(dirname "$0")/harness.sh"
 : "${NUMHASH:?}"
 
@@ -40,9 +41,11 @@ ship() {
 
 group_run() {
   sources
+  local needs="numhash.so, libovrel.so.1"
+  native || needs="ovrel.dll, numhash.dll"
   glue src/main.lua -o "prog$EXE"
-  expect "glue: the summary names what is bundled and what is not" 0 "" \
-    "ovrelglue: prog$EXE: bundled 3 modules: pkg, pkg.sub, crlf"$'\n'"ovrelglue: prog$EXE: not bundled, looked for where it runs: absent, numhash"
+  expect "glue: the summary names what is bundled, what is not, and what must travel" 0 "" \
+    "ovrelglue: prog$EXE: bundled 3 modules: pkg, pkg.sub, crlf"$'\n'"ovrelglue: prog$EXE: not bundled, looked for where it runs: absent, numhash"$'\n'"ovrelglue: prog$EXE: needs beside it where it runs (--with-deps copies them): $needs"
   ship "prog$EXE"
 
   run "$T/app" "./prog$EXE" "$T/app/prog$EXE" A B
@@ -82,7 +85,7 @@ require [=[l1]=]; require("s1"); require 's2'; local r = require "s" .. "3"
 LUA
   glue src/forms.lua -o "forms$EXE"
   expect "the scan sees literal requires only" 0 "" \
-    "ovrelglue: forms$EXE: not bundled, looked for where it runs: p1, l1, s1, s2, s"
+    "$(travelled "ovrelglue: forms$EXE: not bundled, looked for where it runs: p1, l1, s1, s2, s" "forms$EXE")"
 
   printf 'return "inc"' > "$T/inc/dup.lua"
   printf 'return "src"' > "$T/src/dup.lua"
@@ -208,7 +211,7 @@ group_options() {
   printf 'return 7 // 2' > "$T/src/plug/new.lua"
   glue src/plugs.lua -o "plugs$EXE" -m 'plug.*'
   expect "-m prefix.* walks the folders, leaving out what does not compile" 0 "" \
-    "ovrelglue: plugs$EXE: bundled 2 modules: plug.a, plug.deep.b"$'\n'"ovrelglue: plugs$EXE: left out, does not compile: plug.new (src/plug/new.lua:1: unexpected symbol near '/')"
+    "$(travelled "ovrelglue: plugs$EXE: bundled 2 modules: plug.a, plug.deep.b"$'\n'"ovrelglue: plugs$EXE: left out, does not compile: plug.new (src/plug/new.lua:1: unexpected symbol near '/')" "plugs$EXE")"
   ship "plugs$EXE"
   run "$T/app" "./plugs$EXE" "$T/app/plugs$EXE"
   expect "and the program finds them" 0 "a deep.b " ""
@@ -220,7 +223,7 @@ group_options() {
   printf 'print(require("pkg.sub").name)' > "$T/stdin.lua"
   run "$T" ovrelglue "$GLUE" - -o "fromstdin$EXE" -I src < "$T/stdin.lua"
   expect "a script from standard input, modules through -I" 0 "" \
-    "ovrelglue: fromstdin$EXE: bundled 2 modules: pkg.sub, pkg"
+    "$(travelled "ovrelglue: fromstdin$EXE: bundled 2 modules: pkg.sub, pkg" "fromstdin$EXE")"
   ship "fromstdin$EXE"
   run "$T/app" "./fromstdin$EXE" "$T/app/fromstdin$EXE"
   expect "it runs" 0 $'pkg.sub\n' ""
@@ -230,7 +233,7 @@ group_options() {
   runp dumper
   glue pc.luac -o "pc$EXE"
   expect "a precompiled script is glued unchanged, and the summary says so" 0 "" \
-    "ovrelglue: pc$EXE: the script is precompiled, so nothing is bundled into it; the modules it requires must travel beside the program"
+    "$(travelled "ovrelglue: pc$EXE: the script is precompiled, so nothing is bundled into it; the modules it requires must travel beside the program" "pc$EXE")"
   mkprog "$T/expected" "$T/pc.luac"
   truth "byte for byte" cmp -s "$T/pc$EXE" "$T/expected"
 
@@ -238,7 +241,7 @@ group_options() {
   printf 'print(1)' > "$T/p.lua"
   glue p.lua -o noext --launcher win.exe
   expect "onto a Windows launcher, .exe is added" 0 "" \
-    'ovrelglue: wrote noext.exe: ".exe" added, without which Windows does not start it'
+    "$(travelled 'ovrelglue: wrote noext.exe: ".exe" added, without which Windows does not start it' noext.exe)"
   truth "and only .exe" test -f "$T/noext.exe" -a ! -e "$T/noext"
 
   glue --version
@@ -257,6 +260,82 @@ group_options() {
     truth "an output that is a link is written through to its target" \
       test -L "$T/link" -a -x "$T/real/target"
   fi
+}
+
+# Windows only: glue, then sign with Authenticode, which appends a
+# certificate table after the trailer; gluing again drops that signature.
+group_signed() {
+  mkdir -p "$T/src" "$T/app"
+  printf 'print(require("greet").hi(...))\n' > "$T/src/main.lua"
+  printf 'return {hi = function(n) return "hi " .. n end}\n' > "$T/src/greet.lua"
+  openssl req -x509 -newkey rsa:2048 -nodes -subj /CN=ovrel-test -days 2 \
+    -keyout "$T/key.pem" -out "$T/cert.pem" 2> /dev/null
+  sign() { osslsigncode sign -certs "$T/cert.pem" -key "$T/key.pem" -n ovrel-test -in "$T/$1" -out "$T/$2" > /dev/null; }
+  dropped() { printf "ovrelglue: %s: the launcher's signature is not carried over; sign %s after gluing" "$1" "$1"; }
+  # The certificate entry (data directory 4) of a PE32 image, in hex.
+  certentry() { od -An -tx1 -j$(( $(od -An -tu4 -j60 -N4 "$T/$1") + 152 )) -N8 "$T/$1" | tr -d ' \n'; }
+
+  glue src/main.lua -o prog.exe
+  glue --show prog.exe
+  local shown=$out
+  truth "a glued program is signed" sign prog.exe signed.exe
+  glue --show signed.exe
+  expect "show finds the trailer before the certificate table" 0 "$shown" ""
+  truth "and lists the bundled module" grep -q '^module: greet from src/greet.lua' <<< "$shown"
+  ship signed.exe
+  run "$T/app" ./signed.exe "$T/app/signed.exe" you
+  expect "the signed program runs" 0 $'hi you\n' ""
+
+  glue src/main.lua -o again.exe --launcher app/signed.exe
+  truth "gluing onto a signed program says its signature is dropped" test "${err%%$'\n'*}" == "$(dropped again.exe)"
+  truth "and leaves no certificate entry" test "$(certentry again.exe)" == 0000000000000000
+  ship again.exe
+  run "$T/app" ./again.exe "$T/app/again.exe" again
+  expect "the new program runs" 0 $'hi again\n' ""
+
+  cp "$LAUNCHER" "$T/bare.exe"
+  sign bare.exe launcher-signed.exe
+  glue src/main.lua -o fromsigned.exe --launcher launcher-signed.exe
+  truth "so does gluing onto a signed launcher" test "${err%%$'\n'*}" == "$(dropped fromsigned.exe)"
+  glue --show fromsigned.exe
+  truth "whose image ends where its certificate table began" \
+    test "${out%%$'\n'*}" == "offset: $(( ($(wc -c < "$LAUNCHER") + 7) / 8 * 8 ))"
+}
+
+# What travels: --with-deps copies what the program needs into an empty
+# folder, where it runs as is; a default-glued program of Lua files alone
+# needs nothing of ours on Linux.
+group_deps() {
+  sources
+  local mod=numhash.so needs="numhash.so, libovrel.so.1" said
+  native || { mod=numhash.dll; needs="ovrel.dll, numhash.dll"; }
+  said="ovrelglue: empty/prog$EXE: bundled 3 modules: pkg, pkg.sub, crlf"$'\n'"ovrelglue: empty/prog$EXE: not bundled, looked for where it runs: absent, numhash"$'\n'"ovrelglue: empty/prog$EXE: copied beside it, as it needs them where it runs: $needs"
+  mkdir "$T/empty" "$T/taken"
+  glue src/main.lua -o "empty/prog$EXE" --with-deps
+  expect "--with-deps: the summary names what it copied" 0 "" "$said"
+  run "$T/empty" "./prog$EXE" "$T/empty/prog$EXE" A
+  expect "and the program runs from that folder" 1 \
+    $'pkg\tpkg.sub\tpkg\tfalse\tx\ttrue\tA\tA\n' "./prog$EXE: :9: line 9$(trace_main 9)"
+  glue src/main.lua -o "empty/prog$EXE" --with-deps
+  expect "again over the same files: they are left as they are" 0 "" "$said"
+
+  printf 'not the module' > "$T/taken/$mod"
+  glue src/main.lua -o "taken/prog$EXE" --with-deps
+  expect "a different file beside the output is not replaced" 1 "" \
+    "ovrelglue: taken/$mod is already there and differs from $(dirname "$NUMHASH")/$mod; it is not replaced"
+  truth "and nothing is written" test "$(cat "$T/taken/$mod")" = "not the module" -a ! -e "$T/taken/prog$EXE"
+
+  native || return 0
+  mkdir "$T/alone"
+  printf 'return {hi = function(x) return "hi " .. x end}' > "$T/src/util.lua"
+  printf 'print(require("util").hi(...))' > "$T/src/two.lua"
+  glue src/two.lua -o alone/two
+  ( cd "$T/alone" && exec env -i ./two you ) > "$R/out" 2> "$R/err"
+  capture $?
+  expect "a default-glued program of two files runs alone, with no environment" 0 $'hi you\n' ""
+  # A sanitized build links the sanitizers' runtimes too.
+  [[ ${SANITIZED:-0} == 1 ]] || truth "it loads only the C library and has no run-path" \
+    test -z "$(readelf -d "$T/alone/two" | grep -E 'NEEDED|PATH' | grep -vE '\[(libc|libm)\.so\.6\]')"
 }
 
 group_"$1"

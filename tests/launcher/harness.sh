@@ -178,6 +178,16 @@ truth() {
   fi
 }
 
+# travelled SUMMARY OUT: the tool's summary for the program OUT, ending with
+# the line that names what its launcher needs beside it: on Windows the
+# runtime library ovrel.dll, elsewhere nothing (the standalone launcher).
+travelled() {
+  printf '%s' "$1"
+  native && return
+  [[ -n $1 ]] && printf '\n'
+  printf 'ovrelglue: %s: needs beside it where it runs (--with-deps copies them): ovrel.dll' "$2"
+}
+
 # The traceback that the runtime adds to an error raised in the main chunk.
 trace_main() {
   printf '%s' $'\nstack traceback:\n\t[C]: in function \'error\'\n\t:'"$1"$': in main chunk\n\t[C]: ?'
