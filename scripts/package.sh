@@ -9,7 +9,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-scripts/setup.sh dpkg-dev
+scripts/setup.sh dpkg-dev file
 build=${OVREL_DEB_BUILD:-build-deb}
 multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH)
 

@@ -9,7 +9,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-scripts/setup.sh dpkg-dev luarocks
+scripts/setup.sh dpkg-dev file luarocks git
 scripts/package.sh >/dev/null
 deb=$(ls out/ovrel_*.deb)
 version=$(sed -n 's/^project(ovrel VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
@@ -21,19 +21,18 @@ failures=0
 fail() { echo "package: FAIL $*"; failures=$((failures + 1)); }
 
 files=$(dpkg-deb -c "$deb" | awk '{print substr($6, 2)}')
-for f in /usr/bin/ovrelrun /usr/bin/ovrelglue $lib/libovrel.so.1 $lib/lua/5.1/numhash.so \
+for f in /usr/bin/ovrelrun /usr/bin/ovrelrun-standalone /usr/bin/ovrelglue $lib/libovrel.so.1 $lib/lua/5.1/numhash.so \
          /usr/include/ovrel/ovrel.h /usr/include/ovrel/srglue.h $lib/pkgconfig/ovrel.pc \
          $lib/cmake/ovrel/ovrelConfig.cmake; do
   grep -qx "$f" <<<"$files" || fail "$deb holds no $f"
 done
 [[ $(dpkg-deb -f "$deb" Version) == "$version" ]] || fail "$deb: version is not $version"
 [[ $(dpkg-deb -f "$deb" Depends) == *liblua5.1-0* ]] || fail "$deb: no dependency on liblua5.1-0"
-# System folders need no run-path; the runtime and the module take the
+# Run-paths only relative to each file, so that a program and the files it
+# needs can be shipped as one folder; the runtime and the module take the
 # engine from the process.
 dpkg-deb -x "$deb" "$T/root"
-for f in "$T"/root/usr/bin/* "$T/root$lib/libovrel.so.1" "$T/root$lib/lua/5.1/numhash.so"; do
-  readelf -d "$f" | grep -qE 'RPATH|RUNPATH' && fail "${f#"$T/root"} has a run-path"
-done
+tests/install/runpaths.sh "$T/root" >/dev/null || fail "$deb: a run-path is not relative to its file"
 for f in "$T/root$lib/libovrel.so.1" "$T/root$lib/lua/5.1/numhash.so"; do
   readelf -d "$f" | grep -q 'NEEDED.*liblua' && fail "${f#"$T/root"} links the engine"
 done
@@ -46,9 +45,15 @@ if (cd "$T/src" && luarocks make --tree "$T/tree") > "$T/rock.log" 2>&1; then
   got=$(cd "$T/elsewhere" && lua5.1 -e 'io.write(tostring(require("numhash").new()))' 2>&1) || true
   [[ $got == "numhash(0)" ]] || fail "require from the LuaRocks tree gave: $got"
   printf '%s\n' 'io.write(#require("numhash").new(), " ", args[1], "\n")' > "$T/one.lua"
-  "$T/tree/bin/ovrelglue" "$T/one.lua" -o "$T/one" >/dev/null
+  "$T/tree/bin/ovrelglue" "$T/one.lua" -o "$T/one" 2>/dev/null
   got=$(cd "$T/elsewhere" && ../one x 2>&1) || true
   [[ $got == "0 x" ]] || fail "a program glued from the LuaRocks tree gave: $got"
+  readelf -d "$T/one" | grep -q 'NEEDED.*lib\(lua\|ovrel\)' && fail "the LuaRocks tool's program is not standalone"
+  mkdir "$T/shipped"
+  "$T/tree/bin/ovrelglue" --launcher "$T/tree/bin/ovrelrun" --with-deps "$T/one.lua" \
+    -o "$T/shipped/one" 2>/dev/null
+  got=$(cd "$T/elsewhere" && env -u LUA_CPATH ../shipped/one y 2>&1) || true
+  [[ $got == "0 y" ]] || fail "a program on the LuaRocks shared launcher, shipped with its files, gave: $got"
   echo "package: luarocks make: the module and the glue tool work from the tree"
 else
   cat "$T/rock.log"
