@@ -19,6 +19,10 @@
 
 #include <algorithm>
 
+#if !defined(_WIN32)
+#include <limits.h>
+#endif
+
 #include "engine.h"
 #include "files.h"
 #include "glue.h"
@@ -197,7 +201,12 @@ static int isruntime(const std::string &name) {
 /* /lib, /usr/lib, /usr/local/lib and their 32-, 64-bit and multiarch
 ** folders: whatever is there, a system of the kind has. */
 static int systemfolder(const std::string &dir) {
-  std::string d = dir;
+#if defined(_WIN32)
+  (void)dir;
+  return 0;  /* only beside the program or the module: never the system's */
+#else
+  char real[PATH_MAX];
+  std::string d = realpath(dir.c_str(), real) != NULL ? real : dir;  /* "lua/5.1/../.." */
   while (d.size() > 1 && d.back() == '/') d.pop_back();
   for (const char *root : {"/lib", "/usr/lib", "/usr/local/lib"}) {
     size_t n = strlen(root);
@@ -208,6 +217,7 @@ static int systemfolder(const std::string &dir) {
       return 1;
   }
   return 0;
+#endif
 }
 
 
