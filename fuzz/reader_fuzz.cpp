@@ -151,6 +151,35 @@ const char *whole(lua_State *, void *data, size_t *size) {
 }
 
 
+static uint32_t le32at(const uint8_t *data, size_t len, size_t at) {
+  if (at > len || len - at < 4) return 0;
+  return (uint32_t)data[at] | (uint32_t)data[at + 1] << 8 | (uint32_t)data[at + 2] << 16 |
+         (uint32_t)data[at + 3] << 24;
+}
+
+
+/* Where a signed PE image keeps its trailer: before a certificate table
+** (data directory 4) that ends the file, behind up to 7 zero bytes.  The
+** trailer's offset, or len when there is none. */
+static size_t signedtrailer(const uint8_t *data, size_t len) {
+  if (len < 64 || data[0] != 'M' || data[1] != 'Z') return len;
+  size_t pe = le32at(data, len, 0x3c);
+  if (pe >= len || len - pe < 26 || memcmp(data + pe, "PE\0\0", 4) != 0) return len;
+  uint32_t optsize = le32at(data, len, pe + 20) & 0xffff, magic = le32at(data, len, pe + 24) & 0xffff;
+  size_t dirs = magic == 0x10b ? 96 : magic == 0x20b ? 112 : 0;
+  if (dirs == 0 || optsize < dirs + 40 || len - pe < 24 + dirs + 40 ||
+      le32at(data, len, pe + 24 + dirs - 4) < 5)
+    return len;
+  uint64_t off = le32at(data, len, pe + 24 + dirs + 32), size = le32at(data, len, pe + 24 + dirs + 36);
+  if (size == 0 || off + size != len) return len;
+  for (size_t pad = 0; pad <= 7 && off >= pad + sizeof(Glue); pad++) {
+    if (pad > 0 && data[off - pad] != 0) break;
+    if (memcmp(data + off - pad - sizeof(Glue), "%%srglue", 8) == 0) return off - pad - sizeof(Glue);
+  }
+  return len;
+}
+
+
 /* The trailer and first-line rules, read off the bytes directly. */
 Expect expect(const uint8_t *data, size_t len, const std::string &path, lua_State *L) {
   Expect e{"", "", false};
@@ -159,16 +188,18 @@ Expect expect(const uint8_t *data, size_t len, const std::string &path, lua_Stat
     e.report = head + "Cannot seek " + path + ": " + strerror(EINVAL) + ".\n";
     return e;
   }
-  const uint8_t *g = data + len - sizeof(Glue);
-  if (memcmp(g, "%%srglue", 8) != 0) {
+  size_t at = len - sizeof(Glue);
+  if (memcmp(data + at, "%%srglue", 8) != 0) at = signedtrailer(data, len);
+  if (at == len) {
     e.report = head + "Cannot find an Ovrel program in " + path + ": no glue.\n";
     return e;
   }
+  const uint8_t *g = data + at;
   int32_t size1 = (int32_t)((uint32_t)g[8] | (uint32_t)g[9] << 8 | (uint32_t)g[10] << 16 |
                             (uint32_t)g[11] << 24);
   int32_t size2 = (int32_t)((uint32_t)g[12] | (uint32_t)g[13] << 8 | (uint32_t)g[14] << 16 |
                             (uint32_t)g[15] << 24);
-  if (size1 < 0 || (size_t)size1 > len - sizeof(Glue)) {  // before the file, or past the script
+  if (size1 < 0 || (size_t)size1 > at) {  // before the file, or past the script
     e.report = head + "Cannot seek " + path + ": " + strerror(EINVAL) + ".\n";
     return e;
   }
