@@ -86,7 +86,7 @@ static void readelf(FILE *f, const unsigned char *h, Image *im) {
   uint64_t shoff = wide ? le(h + 0x28, 8) : le(h + 0x20, 4);
   unsigned entsize = (unsigned)le(h + (wide ? 0x3a : 0x2e), 2);
   unsigned count = (unsigned)le(h + (wide ? 0x3c : 0x30), 2);
-  if (entsize < (wide ? 64u : 40u) || count == 0) return;
+  if (entsize < (wide ? 64u : 40u) || count == 0 || (uint64_t)entsize * count > MAX_TABLE) return;
   std::string sh((size_t)entsize * count, '\0');
   if (!readat(f, shoff, &sh[0], sh.size())) return;
   for (unsigned i = 0; i < count; i++) {
