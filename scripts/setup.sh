@@ -22,6 +22,6 @@ export DEBIAN_FRONTEND=noninteractive
 for try in 1 2 3; do
   "${sudo[@]}" apt-get update -qq && break
   echo "setup: apt-get update failed (try $try of 3)" >&2
-  sleep $((try * 10))
+  sleep $((try * 5))
 done
 "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

@@ -24,23 +24,52 @@ step "toolchain and Wine"
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
   "${sudo[@]}" dpkg --add-architecture i386
 fi
-scripts/setup.sh g++-mingw-w64-i686-win32 wine wine32:i386 osslsigncode openssl
+winepkgs=(g++-mingw-w64-i686-win32 wine wine32:i386 osslsigncode openssl)
+# A mirror whose i386 index of the security suite is stale offers the amd64
+# half of a library in a version the i386 half lacks, and wine32 cannot be
+# installed.  Then the install is tried once more without that suite, for
+# this one command, with its suites pinned so that an amd64 library taken
+# from the security suite may step back to the version both halves share.
+without_security() {
+  local dir
+  dir=$(mktemp -d)
+  awk -v RS= -v ORS='\n\n' '!/security/' /etc/apt/sources.list.d/debian.sources > "$dir/debian.sources"
+  printf 'Package: *\nPin: release o=Debian\nPin-Priority: 1001\n' > "$dir/pin.pref"
+  local opts=(-o Dir::Etc::SourceParts="$dir" -o Dir::Etc::SourceList=/dev/null
+              -o Dir::Etc::PreferencesParts="$dir" -o Dir::Etc::Preferences=/dev/null)
+  "${sudo[@]}" apt-get "${opts[@]}" update -qq &&
+    "${sudo[@]}" apt-get "${opts[@]}" install -y -qq --allow-downgrades --no-install-recommends \
+      "${winepkgs[@]}" >/dev/null
+  local rc=$?
+  rm -rf "$dir"
+  "${sudo[@]}" apt-get update -qq || true
+  return $rc
+}
+if ! scripts/setup.sh "${winepkgs[@]}"; then
+  echo "windows: the install failed; trying again without the security suite" >&2
+  without_security
+fi
 
 
-# The engine's original tarball, from the source package.  Source lists are
-# switched on only for this one download so that the machine's apt state is
-# left as it was found.
+# The engine's original tarball, from the source package.  The source list
+# and its index live in a temporary folder of their own for this one
+# download, so the machine's apt state is left as it was found.
 fetch_engine() {
-  local dir=$build/engine list=/etc/apt/sources.list.d/zz-src.sources
+  local dir=$build/engine
   [[ -f $dir/$tarball ]] && return
   mkdir -p "$dir"
-  sed 's/^Types: deb$/Types: deb-src/' /etc/apt/sources.list.d/debian.sources \
-    | "${sudo[@]}" tee "$list" >/dev/null
+  local apt
+  apt=$(mktemp -d)
+  mkdir -p "$apt/lists/partial"
+  awk -v RS= -v ORS='\n\n' '!/security/' /etc/apt/sources.list.d/debian.sources |
+    sed 's/^Types: deb$/Types: deb-src/' > "$apt/src.sources"
+  local opts=(-o Dir::Etc::SourceParts="$apt" -o Dir::Etc::SourceList=/dev/null
+              -o Dir::State::Lists="$apt/lists" -o Dir::Cache::pkgcache=
+              -o Dir::Cache::srcpkgcache=)
   local ok=0
-  "${sudo[@]}" apt-get update -qq &&
-    (cd "$dir" && apt-get source --download-only -qq lua5.1) && ok=1
-  "${sudo[@]}" rm -f "$list"
-  "${sudo[@]}" apt-get update -qq
+  "${sudo[@]}" apt-get "${opts[@]}" update -qq &&
+    (cd "$dir" && apt-get "${opts[@]}" source --download-only -qq lua5.1) && ok=1
+  "${sudo[@]}" rm -rf "$apt"
   ((ok)) || { echo "windows: cannot download the lua5.1 source package" >&2; exit 1; }
   find "$dir" -maxdepth 1 -type f ! -name "$tarball" -delete
 }
