@@ -15,6 +15,19 @@ local function lines(path)
   return t
 end
 
+-- "key = value" lines: the table, and the keys in file order.
+local function keyvalues(path)
+  local t, order = {}, {}
+  for _, l in ipairs(lines(path)) do
+    local k, v = l:match("^([^=]-)%s*=%s*(.*)$")
+    if k then
+      t[k] = v
+      order[#order + 1] = k
+    end
+  end
+  return t, order
+end
+
 local function csvsplit(l)
   local fields, pos = {}, 1
   while pos <= #l + 1 do
@@ -48,14 +61,7 @@ end
 -- Inputs
 -- ----------------------------------------------------------------------
 
-local machine, machine_order = {}, {}
-for _, l in ipairs(lines(dir .. "/machine.txt")) do
-  local k, v = l:match("^([^=]-)%s*=%s*(.*)$")
-  if k then
-    machine[k] = v
-    machine_order[#machine_order + 1] = k
-  end
-end
+local machine, machine_order = keyvalues(dir .. "/machine.txt")
 
 -- core[op][keys][n][map] = {med=, cv=, bytes=}
 local core = {}
@@ -485,11 +491,7 @@ do
   local probe = io.open(dir .. "/sizes.txt")
   if probe then
     probe:close()
-    local size = {}
-    for _, l in ipairs(lines(dir .. "/sizes.txt")) do
-      local k, v = l:match("^([^=]-)%s*=%s*(.*)$")
-      if k then size[k] = v end
-    end
+    local size = keyvalues(dir .. "/sizes.txt")
     w("\"self-running hello\" is glued onto the standalone launcher, the default on Linux: ",
       size["standalone"], " bytes, needing only the C library, ", size["glibc floor"],
       " or later (its newest versioned symbol).  On the shared-library launcher it is ",
@@ -506,11 +508,7 @@ do
   local probe = io.open(dir .. "/bundle.csv")
   if probe then
     probe:close()
-    local info = {}
-    for _, l in ipairs(lines(dir .. "/bundle.txt")) do
-      local k, v = l:match("^([^=]-)%s*=%s*(.*)$")
-      if k then info[k] = v end
-    end
+    local info = keyvalues(dir .. "/bundle.txt")
     local rows, runs = lines(dir .. "/bundle.csv"), {}
     local header = csvsplit(rows[1])
     for r = 2, #rows do

@@ -26,6 +26,7 @@
 #include "engine.h"
 #include "files.h"
 #include "glue.h"
+#include "search.h"
 
 #if defined(_WIN32)
 #define MODULE_SUFFIX ".dll"
@@ -178,15 +179,11 @@ static Image readimage(const std::string &path) {
 ** Which libraries travel
 ** --------------------------------------------------------------------- */
 
+/* The folder of path without its last separator: "." for a bare name. */
 static std::string folderof(const std::string &path) {
-  size_t slash = path.find_last_of(
-#if defined(_WIN32)
-      "/\\"
-#else
-      "/"
-#endif
-  );
-  return slash == std::string::npos ? std::string(".") : path.substr(0, slash == 0 ? 1 : slash);
+  size_t n = folderlen(path);
+  if (n == 0) return ".";
+  return path.substr(0, n == 1 || path[n - 1] == ':' ? n : n - 1);
 }
 
 
@@ -275,13 +272,7 @@ std::vector<std::string> nativepath(const char *scriptfolder, const char *tooldi
     if (*OVRELGLUE_MODULE_DIR)
       out.push_back(std::string(tooldir) + OVRELGLUE_MODULE_DIR "/?" MODULE_SUFFIX);
   }
-  std::string def = defaultpath("cpath");
-  for (size_t start = 0; start <= def.size();) {
-    size_t semi = def.find(';', start);
-    if (semi == std::string::npos) semi = def.size();
-    if (semi > start) out.push_back(def.substr(start, semi - start));
-    start = semi + 1;
-  }
+  addtemplates(&out, defaultpath("cpath"));
   return out;
 }
 
@@ -292,12 +283,9 @@ std::vector<Dep> travellers(const std::string &launcher, const std::vector<std::
   std::string launcherdir = folderof(launcher);
   addlibraries(launcher, launcherdir, &deps);
   for (const std::string &name : names) {
-    std::string base = name;
-    std::replace(base.begin(), base.end(), '.', '/');
-    std::string rel = base + MODULE_SUFFIX;
+    std::string rel = fill("?" MODULE_SUFFIX, name);
     for (const std::string &tmpl : templates) {
-      std::string path;
-      for (char c : tmpl) path += c == '?' ? base : std::string(1, c);
+      std::string path = fill(tmpl, name);
       if (!isfile(path.c_str())) continue;
       if (!listed(deps, rel)) {
         deps.push_back(Dep{rel, path});

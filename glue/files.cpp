@@ -196,7 +196,7 @@ std::string scriptbytes(FILE *f, const char *path, const Glue *glue, size_t most
 ** Writing
 ** --------------------------------------------------------------------- */
 
-static size_t folderlen(const std::string &path) {
+size_t folderlen(const std::string &path) {
   size_t slash = path.find_last_of(
 #if defined(_WIN32)
       "/\\:"

@@ -34,6 +34,10 @@ int trailer(FILE *f, const char *path, int64_t len, Glue *glue, long *at);
 ** its length or the end of the file, and here at most `most`. */
 std::string scriptbytes(FILE *f, const char *path, const Glue *glue, size_t most);
 
+/* The length of path's folder part, its last separator included; 0 for a
+** bare name. */
+size_t folderlen(const std::string &path);
+
 /* The file that writing to path replaces: a symbolic link is followed to
 ** its target, so the link stays a link. */
 std::string throughlink(const char *path);

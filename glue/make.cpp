@@ -186,13 +186,14 @@ int makeprogram(const Job &job) {
 
   checkcompiles(text, fromstdin ? "=stdin" : std::string("@") + job.script);
 
+  size_t folder = fromstdin ? 0 : baselen(job.script);
+  std::string dir(job.script, folder);
+  const char *scriptdir = fromstdin ? NULL : dir.c_str();
   std::vector<Module> found;
   std::vector<std::string> missing, unfit;
   std::string chunk = text;
   if (!job.plain && !precompiled(text) && preludeat(text) != std::string::npos) {
-    size_t folder = fromstdin ? 0 : baselen(job.script);
-    std::string dir(job.script, folder);
-    gather(job, text, fromstdin ? NULL : dir.c_str(), &found, &missing, &unfit);
+    gather(job, text, scriptdir, &found, &missing, &unfit);
     for (const Module &m : found)
       if (samefile(target.c_str(), m.source.c_str()))
         die("%s is the module %s itself; choose another output", output.c_str(), m.name.c_str());
@@ -204,10 +205,7 @@ int makeprogram(const Job &job) {
           (unsigned long)chunk.size(), (long)INT32_MAX);
   }
 
-  size_t folder = fromstdin ? 0 : baselen(job.script);
-  std::string scriptdir(job.script, folder);
-  std::vector<Dep> deps =
-      travellers(job.launcher, nativepath(fromstdin ? NULL : scriptdir.c_str(), job.tooldir), missing);
+  std::vector<Dep> deps = travellers(job.launcher, nativepath(scriptdir, job.tooldir), missing);
   if (job.withdeps) checkdeps(deps, target);
 
   FILE *out = maketemp(target);

@@ -211,7 +211,7 @@ int goodname(const std::string &name) {
 }
 
 
-static void addtemplates(std::vector<std::string> *out, const std::string &path) {
+void addtemplates(std::vector<std::string> *out, const std::string &path) {
   size_t start = 0;
   while (start <= path.size()) {
     size_t semi = path.find(';', start);
@@ -244,7 +244,7 @@ std::vector<std::string> searchpath(const std::vector<std::string> &includes,
 }
 
 
-static std::string fill(const std::string &tmpl, const std::string &name) {
+std::string fill(const std::string &tmpl, const std::string &name) {
   std::string path = name;
   std::replace(path.begin(), path.end(), '.', '/');
   std::string out;

@@ -16,6 +16,13 @@ std::vector<std::string> scanrequires(const std::string &text);
 ** part and no separator of paths. */
 int goodname(const std::string &name);
 
+/* Appends the templates of a path ("a/?.lua;b/?.lua"), skipping empty ones. */
+void addtemplates(std::vector<std::string> *out, const std::string &path);
+
+/* The file a template names for module name: "?" replaced by the name with
+** its dots as separators. */
+std::string fill(const std::string &tmpl, const std::string &name);
+
 /* The templates to search, in order: each of includes (a folder without
 ** "?" stands for folder/?.lua and folder/?/init.lua), then the script's
 ** folder when there is one, then LUA_PATH or the engine's default path. */

@@ -25,6 +25,10 @@ if ! dpkg --print-foreign-architectures | grep -qx i386; then
   "${sudo[@]}" dpkg --add-architecture i386
 fi
 winepkgs=(g++-mingw-w64-i686-win32 wine wine32:i386 osslsigncode openssl)
+# The machine's source list without the security suite.
+sources_without_security() {
+  awk -v RS= -v ORS='\n\n' '!/security/' /etc/apt/sources.list.d/debian.sources
+}
 # A mirror whose i386 index of the security suite is stale offers the amd64
 # half of a library in a version the i386 half lacks, and wine32 cannot be
 # installed.  Then the install is tried once more without that suite, for
@@ -33,7 +37,7 @@ winepkgs=(g++-mingw-w64-i686-win32 wine wine32:i386 osslsigncode openssl)
 without_security() {
   local dir
   dir=$(mktemp -d)
-  awk -v RS= -v ORS='\n\n' '!/security/' /etc/apt/sources.list.d/debian.sources > "$dir/debian.sources"
+  sources_without_security > "$dir/debian.sources"
   printf 'Package: *\nPin: release o=Debian\nPin-Priority: 1001\n' > "$dir/pin.pref"
   local opts=(-o Dir::Etc::SourceParts="$dir" -o Dir::Etc::SourceList=/dev/null
               -o Dir::Etc::PreferencesParts="$dir" -o Dir::Etc::Preferences=/dev/null)
@@ -61,8 +65,7 @@ fetch_engine() {
   local apt
   apt=$(mktemp -d)
   mkdir -p "$apt/lists/partial"
-  awk -v RS= -v ORS='\n\n' '!/security/' /etc/apt/sources.list.d/debian.sources |
-    sed 's/^Types: deb$/Types: deb-src/' > "$apt/src.sources"
+  sources_without_security | sed 's/^Types: deb$/Types: deb-src/' > "$apt/src.sources"
   local opts=(-o Dir::Etc::SourceParts="$apt" -o Dir::Etc::SourceList=/dev/null
               -o Dir::State::Lists="$apt/lists" -o Dir::Cache::pkgcache=
               -o Dir::Cache::srcpkgcache=)
