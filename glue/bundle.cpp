@@ -4,7 +4,7 @@
 // of ONE physical line holds every module's source as a quoted string and
 // adds a searcher to package.loaders, after package.preload and before the
 // searches on disk.  The searcher compiles a module only when it is first
-// required, under the chunk name "@" and its path below its folder, so
+// required, under a chunk name made of its path below its folder, so
 // messages read "a/b.lua:4:" and tracebacks name the file; require then
 // calls it with its name as "...", as it would call a file found on disk.
 // Keeping the prelude on one line, in a do ... end block, leaves every line
@@ -17,12 +17,26 @@
 #include <stdio.h>
 #include <string.h>
 
-static const char head[] = "do --[[ovrelglue 1]] local m={";
-
 /* Runs once at start: the searcher, and arg for programs written for the
 ** stock interpreter, whose layout args already has.  A module's "#" first
-** line is dropped, its newline kept, as loading it from its file does. */
+** line is dropped, its newline kept, as loading it from its file does, and
+** the newline too before a precompiled chunk.  A module's chunk name is
+** "=" and its path: messages and tracebacks read "a/b.lua:4:", while code
+** that looks for its own file by its source name finds no file name, and
+** so never a file in the folder the program is started in. */
+static const char head[] = "do --[[ovrelglue 2]] local m={";
 static const char body[] =
+    "} local s,ld,as={},loadstring,assert for i=2,#m do s[m[i][1]]=m[i] end "
+    "table.insert(package.loaders,2,function(n) local e=s[n] "
+    "if e then local t=e[4] if t:byte(1)==35 then t=t:gsub(\"^[^\\n]*\",\"\",1) "
+    "if t:byte(2)==27 then t=t:sub(2) end end "
+    "return as(ld(t,\"=\"..e[2])) end "
+    "return \"\\n\\tno module '\"..n..\"' in the bundle\" end) "
+    "if arg==nil then arg=args end end ";
+
+/* Programs made before read back as well. */
+static const char head1[] = "do --[[ovrelglue 1]] local m={";
+static const char body1[] =
     "} local s,ld,as={},loadstring,assert for i=2,#m do s[m[i][1]]=m[i] end "
     "table.insert(package.loaders,2,function(n) local e=s[n] "
     "if e then local t=e[4] if t:byte(1)==35 then t=t:gsub(\"^[^\\n]*\",\"\",1) end "
@@ -101,13 +115,22 @@ static int literal(const std::string &s, size_t *i, const char *lit) {
 }
 
 
-static int unquote(const std::string &s, size_t *i, std::string *out) {
+/* Reads a quoted string into out, or with out NULL only counts its bytes
+** into *n. */
+static int unquote(const std::string &s, size_t *i, std::string *out, size_t *n = NULL) {
   if (!literal(s, i, "\"")) return 0;
+  std::string count;
+  if (out == NULL) out = &count;
   out->clear();
+  size_t length = 0;
   while (*i < s.size()) {
     char c = s[(*i)++];
-    if (c == '"') return 1;
+    if (c == '"') {
+      if (n) *n = length + out->size();
+      return 1;
+    }
     if (c == '\n' || c == '\r') return 0;
+    if (out == &count && count.size() == 64) length += 64, count.clear();
     if (c != '\\') {
       *out += c;
       continue;
@@ -134,27 +157,29 @@ static int unquote(const std::string &s, size_t *i, std::string *out) {
 }
 
 
-int readbundle(const std::string &chunk, Bundle *b) {
+int readbundle(const std::string &chunk, Bundle *b, int withtext) {
   size_t at = preludeat(chunk), i = at;
-  if (at == std::string::npos || !literal(chunk, &i, head)) return 0;
+  if (at == std::string::npos) return 0;
+  int first = literal(chunk, &i, head1);
+  if (!first && !literal(chunk, &i, head)) return 0;
   if (!unquote(chunk, &i, &b->script)) return 0;
   b->modules.clear();
   while (literal(chunk, &i, ",{")) {
-    Module m;
+    b->modules.emplace_back();
+    Module &m = b->modules.back();
     if (!unquote(chunk, &i, &m.name) || !literal(chunk, &i, ",") ||
         !unquote(chunk, &i, &m.rel) || !literal(chunk, &i, ",") ||
         !unquote(chunk, &i, &m.source) || !literal(chunk, &i, ",") ||
-        !unquote(chunk, &i, &m.text) || !literal(chunk, &i, "}"))
+        !unquote(chunk, &i, withtext ? &m.text : NULL, &m.size) || !literal(chunk, &i, "}"))
       return 0;
-    b->modules.push_back(m);
   }
-  if (!literal(chunk, &i, body)) return 0;
+  if (!literal(chunk, &i, first ? body1 : body)) return 0;
   b->at = at;
   b->len = i - at;
   return 1;
 }
 
 
-std::string mainscript(const std::string &chunk, const Bundle &b) {
-  return chunk.substr(0, b.at) + chunk.substr(b.at + b.len);
+void mainscript(std::string *chunk, const Bundle &b) {
+  chunk->erase(b.at, b.len);
 }

@@ -23,10 +23,12 @@ size_t preludeat(const std::string &text);
 std::string makebundle(const std::string &scriptname, const std::string &text,
                        const std::vector<Module> &modules);
 
-/* Reads back what makebundle wrote; 0 when chunk carries no prelude. */
-int readbundle(const std::string &chunk, Bundle *b);
+/* Reads back what makebundle wrote, this version's or an earlier one's; 0
+** when chunk carries no prelude.  Without withtext the modules' texts are
+** only measured. */
+int readbundle(const std::string &chunk, Bundle *b, int withtext);
 
-/* The main script as it was read: the chunk without the prelude. */
-std::string mainscript(const std::string &chunk, const Bundle &b);
+/* Turns the chunk into the main script as it was read: the prelude goes. */
+void mainscript(std::string *chunk, const Bundle &b);
 
 #endif /* OVREL_GLUE_BUNDLE_H */

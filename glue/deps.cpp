@@ -160,18 +160,38 @@ static void readpe(FILE *f, const unsigned char *h, Image *im) {
 }
 
 
-/* What the file at path loads; nothing for a file that is no image. */
-static Image readimage(const std::string &path) {
+/* 'E' for an ELF image, 'P' for a PE one, 0 for anything else. */
+static int kindof(FILE *f, const unsigned char *h) {
+  unsigned char pe[4];
+  if (memcmp(h, "\x7f" "ELF", 4) == 0) return 'E';
+  if (memcmp(h, "MZ", 2) == 0 && readat(f, le(h + 0x3c, 4), pe, sizeof pe) &&
+      memcmp(pe, "PE\0\0", 4) == 0)
+    return 'P';
+  return 0;
+}
+
+
+/* What the file at path loads, and whether it is an image at all. */
+static Image readimage(const std::string &path, int *kind = NULL) {
   Image im;
   FILE *f = fopen(path.c_str(), "rb");
-  if (f == NULL) return im;
+  int k = 0;
   unsigned char h[64];
-  if (readat(f, 0, h, sizeof h)) {
-    if (memcmp(h, "\x7f" "ELF", 4) == 0) readelf(f, h, &im);
-    else if (memcmp(h, "MZ", 2) == 0) readpe(f, h, &im);
+  if (f != NULL && readat(f, 0, h, sizeof h)) {
+    k = kindof(f, h);
+    if (k == 'E') readelf(f, h, &im);
+    else if (k == 'P') readpe(f, h, &im);
   }
-  fclose(f);
+  if (f != NULL) fclose(f);
+  if (kind) *kind = k;
   return im;
+}
+
+
+int executable(const std::string &path) {
+  int kind;
+  readimage(path, &kind);
+  return kind != 0;
 }
 
 

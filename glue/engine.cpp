@@ -21,7 +21,8 @@ int precompiled(const std::string &text) {
 std::string launcherchunk(const std::string &text) {
   if (text.empty() || text[0] != '#') return text;
   size_t nl = text.find('\n');
-  return nl == std::string::npos ? std::string() : text.substr(nl);
+  if (nl == std::string::npos) return std::string();
+  return text.substr(text.compare(nl + 1, 4, LUA_SIGNATURE) == 0 ? nl + 1 : nl);
 }
 
 

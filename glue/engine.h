@@ -8,8 +8,9 @@
 /* A precompiled chunk, which the loader takes as it is. */
 int precompiled(const std::string &text);
 
-/* The chunk the launcher hands to the loader: a first line beginning with
-** "#" is dropped, its newline kept, so line numbers stay those of text. */
+/* The chunk the loader is handed: a first line beginning with "#" is
+** dropped, its newline kept, so line numbers stay those of text; before a
+** precompiled chunk the newline goes too, as the engine takes it. */
 std::string launcherchunk(const std::string &text);
 
 /* Compiles chunk under chunkname ("@path" gives "path:line:" messages);

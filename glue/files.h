@@ -25,6 +25,9 @@ int isfile(const char *path);
 /* The names in a folder, without "." and "..", sorted; empty when it
 ** cannot be read. */
 std::vector<std::string> listfolder(const std::string &path);
+/* The device and inode of the file path leads to (on Windows its volume
+** and file index); 0 when they cannot be read. */
+int fileidentity(const char *path, uint64_t id[2]);
 
 /* Finds the trailer as the launcher does (glue_find); nonzero when there
 ** is one, whose offset in the file is then *at.  Whether the launcher runs
@@ -42,18 +45,29 @@ size_t folderlen(const std::string &path);
 ** its target, so the link stays a link. */
 std::string throughlink(const char *path);
 
-/* A temporary file in the folder of path, renamed over path by finish. */
+/* Refuses a path that holds anything but a regular file: shown names it. */
+void replaceable(const std::string &path, const char *shown);
+
+/* A temporary file in the folder of path, renamed over path by finish; an
+** existing file at path keeps its permission bits and owner. */
 FILE *maketemp(const std::string &path);
 void putbytes(FILE *out, const void *p, size_t n);
 /* Copies n bytes from a source into the temporary file. */
 void copybytes(FILE *from, const char *path, FILE *to, int64_t n);
 void finish(FILE *out, const std::string &path);
-/* Removes the half-written temporary file, if any. */
+/* Removes whatever is half-written: the temporary file, or the temporary
+** folder with all that was made in it. */
 void droptemp(void);
 
 /* Creates path and every missing folder above it. */
 void makefolders(const std::string &path);
-/* Writes a new file; an existing one is refused, not replaced. */
+/* Writes a new file; an existing one, or a link, is refused, not replaced. */
 void writenew(const std::string &path, const std::string &bytes);
+
+/* Refuses a dir that exists and is not an empty folder; creates a private
+** folder beside it, whose name it returns, for makefolders and writenew to
+** fill.  finishfolder gives it dir's name once it is complete. */
+std::string maketempfolder(const std::string &dir);
+void finishfolder(const std::string &dir);
 
 #endif /* OVREL_GLUE_FILES_H */

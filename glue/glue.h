@@ -27,6 +27,7 @@ struct Module {
   std::string rel;     /* path below the folder it was found in: "a/b/init.lua" */
   std::string source;  /* path it was read from */
   std::string text;    /* its bytes, unchanged */
+  size_t size = 0;     /* their number, also where --show does not keep them */
 };
 
 #endif /* OVREL_GLUE_H */

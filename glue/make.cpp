@@ -58,13 +58,20 @@ static std::string joined(const std::vector<std::string> &names) {
 }
 
 
+/* A module met only by a walk that does not compile, and why. */
+struct Left {
+  std::string name, source, message;
+};
+
+
 /* Follows the requires from the script through every module found.  A
 ** file met only by walking a prefix that does not compile may be meant for
 ** another engine (loaded behind a version test): it is left out, unless a
-** literal require or -m names it. */
+** literal require or -m names it.  The requires inside a precompiled
+** module cannot be read: such modules are listed in `sealed`. */
 static void gather(const Job &job, const std::string &text, const char *folder,
                    std::vector<Module> *found, std::vector<std::string> *missing,
-                   std::vector<std::string> *unfit) {
+                   std::vector<Left> *unfit, std::vector<std::string> *sealed) {
   std::vector<std::string> templates = searchpath(job.includes, folder);
   std::vector<std::string> queue = scanrequires(text);
   std::vector<std::string> named = queue, walked;
@@ -86,7 +93,7 @@ static void gather(const Job &job, const std::string &text, const char *folder,
     }
   }
 
-  std::vector<std::string> unfitnames, unfitmessages;
+  std::vector<Left> left;
   for (size_t i = 0; i < queue.size(); i++) {
     std::string name = queue[i];
     Module m;
@@ -102,19 +109,22 @@ static void gather(const Job &job, const std::string &text, const char *folder,
     std::string message = compileerror(launcherchunk(m.text), ("@" + m.source).c_str());
     if (!message.empty()) {
       if (!has(walked, name)) die("%s", message.c_str());
-      unfitnames.push_back(name);
-      unfitmessages.push_back(message);
+      left.push_back({name, m.source, message});
       continue;
     }
-    for (const std::string &r : scanrequires(m.text)) {
-      named.push_back(r);
-      if (!has(queue, r)) queue.push_back(r);
+    if (precompiled(launcherchunk(m.text))) {
+      sealed->push_back(name);
+    } else {
+      for (const std::string &r : scanrequires(m.text)) {
+        named.push_back(r);
+        if (!has(queue, r)) queue.push_back(r);
+      }
     }
     found->push_back(m);
   }
-  for (size_t i = 0; i < unfitnames.size(); i++) {
-    if (has(named, unfitnames[i])) die("%s", unfitmessages[i].c_str());
-    unfit->push_back(unfitnames[i] + " (" + unfitmessages[i] + ")");
+  for (const Left &l : left) {
+    if (has(named, l.name)) die("%s", l.message.c_str());
+    unfit->push_back(l);
   }
 }
 
@@ -133,16 +143,21 @@ static std::string readscript(const Job &job) {
 
 
 static void summary(const std::string &output, const std::vector<Module> &found,
-                    const std::vector<std::string> &missing, const std::vector<std::string> &unfit) {
+                    const std::vector<std::string> &missing, const std::vector<Left> &unfit,
+                    const std::vector<std::string> &sealed) {
   if (!found.empty()) {
     std::vector<std::string> names;
     for (const Module &m : found) names.push_back(m.name);
     note("%s: bundled %lu module%s: %s", output.c_str(), (unsigned long)found.size(),
          found.size() == 1 ? "" : "s", joined(names).c_str());
   }
+  if (!sealed.empty())
+    note("%s: precompiled, so the modules they require were not looked for: %s", output.c_str(),
+         joined(sealed).c_str());
   if (!missing.empty())
     note("%s: not bundled, looked for where it runs: %s", output.c_str(), joined(missing).c_str());
-  for (const std::string &u : unfit) note("%s: left out, does not compile: %s", output.c_str(), u.c_str());
+  for (const Left &u : unfit)
+    note("%s: left out, does not compile: %s (%s)", output.c_str(), u.name.c_str(), u.message.c_str());
 }
 
 
@@ -156,48 +171,70 @@ static void travelnote(const std::string &output, const std::vector<Dep> &deps, 
 }
 
 
-int makeprogram(const Job &job) {
-  int fromstdin = strcmp(job.script, "-") == 0;
-  std::string text = readscript(job);
-  int64_t llen;
-  FILE *l = openfile(job.launcher, &llen);
+/* The launcher: an executable image that carries no script of its own. */
+static FILE *openlauncher(const char *path, int64_t *image) {
+  FILE *l = openfile(path, image);
+  Glue glue;
+  long at;
+  if (!executable(path)) die("%s is no launcher: it is not an executable image", path);
+  if (trailer(l, path, *image, &glue, &at))
+    die("%s carries a script of its own; name a bare launcher", path);
+  if (*image > INT32_MAX)
+    die("%s is too large (%lld bytes; the trailer holds at most %ld)", path, (long long)*image,
+        (long)INT32_MAX);
+  return l;
+}
 
-  /* Windows starts only a program whose name has an extension. */
-  std::string output = job.output;
-  int addexe = endswith_exe(job.launcher) && strchr(job.output + baselen(job.output), '.') == NULL;
-  if (addexe) output += ".exe";
-  std::string target = throughlink(output.c_str());
-  if (!fromstdin && samefile(target.c_str(), job.script))
+
+/* The output must not be one of the inputs, nor anything but a file. */
+static void checkoutput(const std::string &target, const std::string &output, const Job &job,
+                        const std::vector<Module> &found, const std::vector<Left> &unfit) {
+  if (strcmp(job.script, "-") != 0 && samefile(target.c_str(), job.script))
     die("%s is the script itself; choose another output", output.c_str());
   if (samefile(target.c_str(), job.launcher))
     die("%s is the launcher itself; choose another output", output.c_str());
-  if (isfolder(target.c_str())) die("%s is a folder", output.c_str());
+  for (const Module &m : found)
+    if (samefile(target.c_str(), m.source.c_str()))
+      die("%s is the module %s itself; choose another output", output.c_str(), m.name.c_str());
+  for (const Left &m : unfit)
+    if (samefile(target.c_str(), m.source.c_str()))
+      die("%s is the module %s itself; choose another output", output.c_str(), m.name.c_str());
+  replaceable(target, output.c_str());
+}
 
-  Glue glue;
-  int64_t image = llen;
-  long at;
-  if (trailer(l, job.launcher, llen, &glue, &at)) {
-    if (!glue_sound(&glue, at)) die("%s has a damaged trailer; use a bare launcher", job.launcher);
-    image = glue_get32(glue.size1);  /* drop the script it carries */
-  }
-  if (image > INT32_MAX)
-    die("%s is too large (%lld bytes; the trailer holds at most %ld)", job.launcher,
-        (long long)image, (long)INT32_MAX);
 
+int makeprogram(const Job &job) {
+  int fromstdin = strcmp(job.script, "-") == 0;
+  std::string text = readscript(job);
+  int64_t image;
+  FILE *l = openlauncher(job.launcher, &image);
+
+  /* Windows starts only a program whose name has an extension. */
+  std::string output = job.output ? job.output : fromstdin ? "stdin" : job.script;
+  int addexe = job.output && endswith_exe(job.launcher) && strchr(job.output + baselen(job.output), '.') == NULL;
+  if (addexe) output += ".exe";
+  std::string target = throughlink(output.c_str());
+
+  /* The engine runs a precompiled chunk behind a "#" line; the launcher
+  ** only without it, as the line's newline would start a text chunk. */
+  size_t bytecode = preludeat(text);
+  int droppedline = bytecode > 0 && bytecode != std::string::npos &&
+                    precompiled(text.substr(bytecode, 4));
+  if (droppedline) text.erase(0, bytecode);
   checkcompiles(text, fromstdin ? "=stdin" : std::string("@") + job.script);
 
-  size_t folder = fromstdin ? 0 : baselen(job.script);
-  std::string dir(job.script, folder);
+  /* A script given through a link is searched from the file it leads to,
+  ** where its modules are. */
+  std::string real = fromstdin ? "" : throughlink(job.script);
+  std::string dir(real, 0, folderlen(real));
   const char *scriptdir = fromstdin ? NULL : dir.c_str();
   std::vector<Module> found;
-  std::vector<std::string> missing, unfit;
+  std::vector<std::string> missing, sealed;
+  std::vector<Left> unfit;
   std::string chunk = text;
   if (!job.plain && !precompiled(text) && preludeat(text) != std::string::npos) {
-    gather(job, text, scriptdir, &found, &missing, &unfit);
-    for (const Module &m : found)
-      if (samefile(target.c_str(), m.source.c_str()))
-        die("%s is the module %s itself; choose another output", output.c_str(), m.name.c_str());
-    chunk = makebundle(fromstdin ? "stdin.lua" : std::string(job.script + folder), text, found);
+    gather(job, text, scriptdir, &found, &missing, &unfit, &sealed);
+    chunk = makebundle(fromstdin ? "stdin.lua" : std::string(job.script + baselen(job.script)), text, found);
     std::string message = compileerror(launcherchunk(chunk), "=");
     if (!message.empty()) die("the bundled program does not compile: %s", message.c_str());
     if (chunk.size() > (size_t)INT32_MAX)
@@ -206,24 +243,30 @@ int makeprogram(const Job &job) {
   }
 
   std::vector<Dep> deps = travellers(job.launcher, nativepath(scriptdir, job.tooldir), missing);
-  if (job.withdeps) checkdeps(deps, target);
-
-  FILE *out = maketemp(target);
-  int signaturedropped = copyimage(l, job.launcher, out, &image);
-  putbytes(out, chunk.data(), chunk.size());
-  memcpy(glue.sig, GLUE_SIG, GLUE_SIGLEN);
-  glue_put32(glue.size1, (int32_t)image);
-  glue_put32(glue.size2, (int32_t)chunk.size());
-  putbytes(out, &glue, sizeof glue);
+  if (!job.check) {
+    checkoutput(target, output, job, found, unfit);
+    if (job.withdeps) checkdeps(deps, target);
+    FILE *out = maketemp(target);
+    int signaturedropped = copyimage(l, job.launcher, out, &image);
+    putbytes(out, chunk.data(), chunk.size());
+    Glue glue;
+    memcpy(glue.sig, GLUE_SIG, GLUE_SIGLEN);
+    glue_put32(glue.size1, (int32_t)image);
+    glue_put32(glue.size2, (int32_t)chunk.size());
+    putbytes(out, &glue, sizeof glue);
+    finish(out, target);
+    if (job.withdeps) copydeps(deps, target);
+    if (addexe) note("wrote %s: \".exe\" added, without which Windows does not start it", output.c_str());
+    if (signaturedropped)
+      note("%s: the launcher's signature is not carried over; sign %s after gluing", output.c_str(),
+           output.c_str());
+  }
   fclose(l);
-  finish(out, target);
-  if (job.withdeps) copydeps(deps, target);
 
-  if (addexe) note("wrote %s: \".exe\" added, without which Windows does not start it", output.c_str());
-  if (signaturedropped)
-    note("%s: the launcher's signature is not carried over; sign %s after gluing", output.c_str(),
-         output.c_str());
-  summary(output, found, missing, unfit);
+  if (droppedline)
+    note("%s: the script's \"#\" line is left out: the launcher runs a precompiled chunk only "
+         "without it", output.c_str());
+  summary(output, found, missing, unfit, sealed);
   if (!job.plain && precompiled(text) &&
       (!job.modules.empty() || text.find(std::string("require\0", 8)) != std::string::npos))
     note("%s: the script is precompiled, so nothing is bundled into it; the modules it requires "

@@ -7,12 +7,13 @@
 
 struct Job {
   const char *script;                 /* a path, or "-" for standard input */
-  const char *output;
+  const char *output;                 /* NULL only when checking */
   const char *launcher;
   std::vector<std::string> includes;  /* -I, in order */
   std::vector<std::string> modules;   /* -m, in order */
   int plain;                          /* the script's bytes, nothing bundled */
   int withdeps;                       /* copy what the program needs beside it */
+  int check;                          /* compile and scan, write nothing */
   const char *tooldir;                /* this tool's folder, with its separator, or "" */
 };
 

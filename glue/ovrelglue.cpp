@@ -35,6 +35,7 @@ extern "C" {
 static const char usage[] =
     "usage: ovrelglue SCRIPT -o OUTPUT [-I TEMPLATE]... [-m NAME]... [--plain] [--launcher PATH]\n"
     "                 [--with-deps]\n"
+    "       ovrelglue SCRIPT --check [-o OUTPUT] [-I TEMPLATE]... [-m NAME]... [--launcher PATH]\n"
     "       ovrelglue --show FILE\n"
     "       ovrelglue --extract FILE DIR\n"
     "       ovrelglue --help | --version\n"
@@ -48,18 +49,20 @@ static const char usage[] =
     "refused.  SCRIPT - reads the script from standard input.\n"
     "\n"
     "  -o OUTPUT        the program to write (not -).  An OUTPUT that is a\n"
-    "                   symbolic link is written through to the link's target.\n"
-    "                   Onto a launcher named *.exe, an OUTPUT without an\n"
-    "                   extension gets .exe.\n"
-    "  -I TEMPLATE      look for modules through TEMPLATE (dir/?.lua; a folder\n"
+    "                   symbolic link is written through to the link's target;\n"
+    "                   only a regular file is replaced, keeping its mode and\n"
+    "                   owner.  Onto a launcher named *.exe, an OUTPUT without\n"
+    "                   an extension gets .exe.\n"
+    "  --check          compile and scan as for OUTPUT and print the summary,\n"
+    "                   writing nothing\n"    "  -I TEMPLATE      look for modules through TEMPLATE (dir/?.lua; a folder\n"
     "                   stands for dir/?.lua and dir/?/init.lua) first, then in\n"
     "                   SCRIPT's folder, then through LUA_PATH or, unset, the\n"
     "                   engine's default path\n"
     "  -m NAME          bundle the module NAME too; NAME.* bundles every module\n"
     "                   below NAME in the folders searched\n"
     "  --plain          glue SCRIPT's bytes unchanged, bundling nothing\n"
-    "  --launcher PATH  the launcher, instead of " OVRELGLUE_LAUNCHER " beside this tool;\n"
-    "                   one that already carries a script gives only its image\n"
+    "  --launcher PATH  the launcher, instead of " OVRELGLUE_LAUNCHER " beside this tool:\n"
+    "                   an executable image (ELF or PE) that carries no script\n"
     "  --with-deps      copy beside OUTPUT the files it needs where it runs: the\n"
     "                   runtime library its launcher links, the native modules\n"
     "                   it requires found on the module path (SCRIPT's folder,\n"
@@ -69,7 +72,11 @@ static const char usage[] =
     "\n"
     "--show prints the offset, length and first line of the script that FILE\n"
     "carries, and every module bundled in it, without running it.  --extract\n"
-    "writes the script and every module back under DIR, byte for byte.\n";
+    "writes every module back into DIR, a new or empty folder, byte for byte,\n"
+    "at its path below the folder it was found in, and the script as\n"
+    "DIR/script.d/NAME, where it hides no module; a plain program's script as\n"
+    "DIR/script.lua.  DIR is made whole or not at all.  To glue it again:\n"
+    "ovrelglue DIR/script.d/NAME -I DIR ...\n";
 
 
 /* ------------------------------------------------------------------------
@@ -126,6 +133,8 @@ static void doargs(int argc, char **argv, Args *a) {
       a->job.plain = 1;
     } else if (strcmp(o, "--with-deps") == 0) {
       a->job.withdeps = 1;
+    } else if (strcmp(o, "--check") == 0) {
+      a->job.check = 1;
     } else if (strcmp(o, "-I") == 0 || strcmp(o, "-m") == 0) {
       if (i + 1 >= argc) die("%s needs a %s (try --help)", o, o[1] == 'I' ? "template" : "module name");
       (o[1] == 'I' ? a->job.includes : a->job.modules).push_back(argv[++i]);
@@ -172,7 +181,7 @@ int main(int argc, char **argv) {
   Args a = {};
   doargs(argc, argv, &a);
   Job &job = a.job;
-  int making = job.script || job.output || job.launcher || job.plain || job.withdeps ||
+  int making = job.script || job.output || job.launcher || job.plain || job.withdeps || job.check ||
                !job.includes.empty() || !job.modules.empty();
   if (a.help) {
     fputs(usage, stdout);
@@ -192,8 +201,9 @@ int main(int argc, char **argv) {
     return extractprogram(a.extracted, a.into);
   }
   if (job.script == NULL) die("no script given (try --help)");
-  if (job.output == NULL) die("no output given: -o OUTPUT (try --help)");
-  if (strcmp(job.output, "-") == 0)
+  if (job.output == NULL && !job.check) die("no output given: -o OUTPUT (try --help)");
+  if (job.check && job.withdeps) die("--check writes nothing: it takes no --with-deps");
+  if (job.output && strcmp(job.output, "-") == 0)
     die("-o -: a program is not written to standard output; name a file");
   if (job.plain && (!job.includes.empty() || !job.modules.empty()))
     die("--plain bundles nothing: it takes no -I or -m");

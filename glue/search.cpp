@@ -13,6 +13,8 @@
 #include <string.h>
 
 #include <algorithm>
+#include <set>
+#include <utility>
 
 #include "engine.h"
 #include "files.h"
@@ -28,6 +30,15 @@ struct Token {
 };
 
 
+/* The length of the line end at i, 0 when there is none: "\n" or "\r",
+** with the other one when it follows ("\r\n", "\n\r"), as the engine's
+** lexer counts lines. */
+static size_t lineend(const std::string &s, size_t i) {
+  if (i >= s.size() || (s[i] != '\n' && s[i] != '\r')) return 0;
+  return i + 1 < s.size() && (s[i + 1] == '\n' || s[i + 1] == '\r') && s[i + 1] != s[i] ? 2 : 1;
+}
+
+
 /* The level of a long bracket "[==[" at i, or -1 when there is none. */
 static int longlevel(const std::string &s, size_t i) {
   if (i >= s.size() || s[i] != '[') return -1;
@@ -37,33 +48,37 @@ static int longlevel(const std::string &s, size_t i) {
 }
 
 
-/* Skips the long bracket at *i; gives its contents, without a first
-** newline, as the engine does. */
+/* Skips the long bracket at *i; gives its contents as the engine does:
+** without a first line end, and each line end read as "\n". */
 static std::string longbody(const std::string &s, size_t *i, int level) {
   size_t start = *i + (size_t)level + 2;
-  if (start < s.size() && (s[start] == '\r' || s[start] == '\n')) {
-    char c = s[start++];
-    if (start < s.size() && (s[start] == '\r' || s[start] == '\n') && s[start] != c) start++;
-  }
+  start += lineend(s, start);
   std::string close((size_t)level + 2, '=');
   close.front() = close.back() = ']';
-  size_t end = s.find(close, start);
-  if (end == std::string::npos) {
-    *i = s.size();
-    return s.substr(start);
+  size_t end = std::min(s.find(close, start), s.size());
+  *i = std::min(end + close.size(), s.size());
+  std::string v;
+  for (size_t k = start; k < end; k++) {
+    size_t n = lineend(s, k);
+    v += n ? '\n' : s[k];
+    if (n == 2) k++;
   }
-  *i = end + close.size();
-  return s.substr(start, end - start);
+  return v;
 }
 
 
 static std::string shortbody(const std::string &s, size_t *i) {
   char quote = s[(*i)++];
   std::string v;
-  while (*i < s.size() && s[*i] != quote && s[*i] != '\n' && s[*i] != '\r') {
+  while (*i < s.size() && s[*i] != quote && !lineend(s, *i)) {
     char c = s[(*i)++];
     if (c != '\\' || *i >= s.size()) {
       v += c;
+      continue;
+    }
+    if (size_t n = lineend(s, *i)) {  /* an escaped line end, both bytes of a pair */
+      v += '\n';
+      *i += n;
       continue;
     }
     c = s[(*i)++];
@@ -77,7 +92,7 @@ static std::string shortbody(const std::string &s, size_t *i) {
         n = n * 10 + (s[(*i)++] - '0');
       v += (char)n;
     } else {
-      v += c;  /* \\, \", \' and an escaped newline */
+      v += c;  /* \\, \" and \' */
     }
   }
   if (*i < s.size() && s[*i] == quote) (*i)++;
@@ -101,7 +116,7 @@ static int next(const std::string &s, size_t *pos, Token *tok) {
       if ((level = longlevel(s, i)) >= 0) {
         longbody(s, &i, level);
       } else {
-        while (i < s.size() && s[i] != '\n') i++;
+        while (i < s.size() && !lineend(s, i)) i++;
       }
       continue;
     }
@@ -286,15 +301,21 @@ int findmodule(const std::vector<std::string> &templates, const std::string &nam
 }
 
 
+typedef std::set<std::pair<uint64_t, uint64_t>> Seen;
+
 /* Collects the files below folder (as paths relative to the template's
-** root); the depth bound stops a loop of folder links. */
-static void walk(const std::string &root, const std::string &rel, int depth,
+** root).  Links can lead back up or to one folder twice: each folder is
+** walked once, under the first name met in sorted order.  Only a folder
+** that cannot be identified needs the depth bound. */
+static void walk(const std::string &root, const std::string &rel, int depth, Seen *seen,
                  std::vector<std::string> *files) {
-  if (depth > 32) return;
+  uint64_t id[2];
+  if (fileidentity((root + rel).c_str(), id) ? !seen->insert({id[0], id[1]}).second : depth > 32)
+    return;
   for (const std::string &entry : listfolder(root + rel)) {
     std::string r = rel + "/" + entry;
     std::string full = root + r;
-    if (isfolder(full.c_str())) walk(root, r, depth + 1, files);
+    if (isfolder(full.c_str())) walk(root, r, depth + 1, seen, files);
     else if (isfile(full.c_str())) files->push_back(r);
   }
 }
@@ -311,7 +332,8 @@ std::vector<std::string> walkprefix(const std::vector<std::string> &templates,
     std::string before = tmpl.substr(0, q), after = tmpl.substr(q + 1);
     std::vector<std::string> files;
     if (isfile((before + top + after).c_str())) files.push_back("");
-    walk(before + top, "", 0, &files);
+    Seen seen;
+    walk(before + top, "", 0, &seen, &files);
     for (const std::string &f : files) {
       /* f is "" for the prefix itself, else "/x/y.lua" below it. */
       std::string p = top + f;

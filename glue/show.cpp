@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "bundle.h"
@@ -27,36 +28,55 @@ static FILE *openprogram(const char *path, Glue *glue) {
 }
 
 
-/* One terminal line, whatever the bytes. */
-static std::string visible(const std::string &s, size_t max) {
-  std::string out = s.substr(0, std::min(s.find('\n'), max));
-  if (!out.empty() && out.back() == '\r') out.pop_back();  /* the CR of a CRLF line end */
+/* A name on one terminal line, whatever its bytes: no control byte. */
+static std::string printable(const std::string &s, size_t max) {
+  std::string out = s.substr(0, max);
   for (char &c : out)
     if (((unsigned char)c < 0x20 && c != '\t') || c == 0x7f) c = '?';
   return out;
 }
 
 
+/* The first line of a text, without the CR of a CR LF line end. */
+static std::string firstline(const std::string &s, size_t max) {
+  std::string out = s.substr(0, std::min(s.find('\n'), max));
+  if (!out.empty() && out.back() == '\r') out.pop_back();
+  return printable(out, max);
+}
+
+
+/* The start of the script, enough to tell a bundle: its "#" line, however
+** long, and the prelude's opening after it. */
+static std::string scripthead(FILE *f, const char *path, const Glue *glue) {
+  size_t want = 4096;
+  for (;;) {
+    std::string s = scriptbytes(f, path, glue, want);
+    if (s.size() < want || s[0] != '#' || s.find('\n') != std::string::npos) return s;
+    want *= 4;
+  }
+}
+
+
 int showprogram(const char *path) {
   Glue glue;
   FILE *f = openprogram(path, &glue);
-  /* Only a bundle is read whole; a plain script is shown by its start. */
-  std::string chunk = scriptbytes(f, path, &glue, 4096);
+  /* Only a bundle is read whole, and its modules only measured. */
+  std::string chunk = scripthead(f, path, &glue);
   Bundle b;
   int bundle = 0;
-  if (chunk.find("--[[ovrelglue 1]]") != std::string::npos) {
+  if (chunk.find("--[[ovrelglue ") != std::string::npos) {
     chunk = scriptbytes(f, path, &glue, SIZE_MAX);
-    bundle = readbundle(chunk, &b);
+    bundle = readbundle(chunk, &b, 0);
   }
   fclose(f);
-  std::string script = bundle ? mainscript(chunk, b) : chunk;
+  if (bundle) mainscript(&chunk, b);
   printf("offset: %ld\nlength: %ld\nfirst line: %s\n", (long)glue_get32(glue.size1),
-         (long)glue_get32(glue.size2), visible(script, 200).c_str());
+         (long)glue_get32(glue.size2), firstline(chunk, 200).c_str());
   if (bundle) {
-    printf("script: %s (%lu bytes)\n", visible(b.script, 200).c_str(), (unsigned long)script.size());
+    printf("script: %s (%lu bytes)\n", printable(b.script, 200).c_str(), (unsigned long)chunk.size());
     for (const Module &m : b.modules)
-      printf("module: %s from %s (%lu bytes)\n", visible(m.name, 200).c_str(),
-             visible(m.source, 4096).c_str(), (unsigned long)m.text.size());
+      printf("module: %s from %s (%lu bytes)\n", printable(m.name, 200).c_str(),
+             printable(m.source, 4096).c_str(), (unsigned long)m.size);
   }
   return 0;
 }
@@ -83,52 +103,63 @@ struct Entry {
 };
 
 
+/* The files to write: the script first, then each module once.  A module
+** name holds no "." in a folder part, so the script's folder "script.d"
+** is no module's, and the script shadows none when the tree is glued
+** again. */
+static std::vector<Entry> entries(const char *path, const Bundle &b, const std::string &script) {
+  if (!below(b.script) || b.script.find('/') != std::string::npos)
+    die("%s names its script %s, which is no plain file name", path, printable(b.script, 200).c_str());
+  std::vector<Entry> files = {{SCRIPT_FOLDER "/" + b.script, &script}};
+  std::unordered_map<std::string, size_t> at = {{files[0].rel, 0}};
+  for (const Module &m : b.modules) {
+    if (!below(m.rel))
+      die("%s carries module %s as %s, a path outside the folder", path,
+          printable(m.name, 200).c_str(), printable(m.rel, 4096).c_str());
+    auto seen = at.emplace(m.rel, files.size());
+    if (seen.second) {
+      files.push_back({m.rel, &m.text});
+    } else if (*files[seen.first->second].bytes != m.text) {
+      die("%s carries two different files as %s", path, printable(m.rel, 4096).c_str());
+    }
+  }
+  return files;
+}
+
+
 int extractprogram(const char *path, const char *dir) {
   Glue glue;
   FILE *f = openprogram(path, &glue);
   std::string chunk = scriptbytes(f, path, &glue, SIZE_MAX);
   fclose(f);
 
+  /* The chunk becomes the script in place: with the modules' texts, the
+  ** tool holds the program's bytes about twice. */
   Bundle b;
-  std::string script;
   std::vector<Entry> files;
-  if (readbundle(chunk, &b)) {
-    script = mainscript(chunk, b);
-    /* The script of a program installed as "tool" beside its package
-    ** "tool/..." cannot share the name: it becomes "tool.lua". */
-    std::string name = b.script;
-    for (const Module &m : b.modules)
-      if (m.rel == name || m.rel.compare(0, name.size() + 1, name + "/") == 0) name += ".lua";
-    if (!below(name) || name.find('/') != std::string::npos)
-      die("%s names its script %s, which is no plain file name", path, b.script.c_str());
-    files.push_back({name, &script});
-    for (const Module &m : b.modules) {
-      if (!below(m.rel)) die("%s carries module %s as %s, a path outside the folder", path,
-                             m.name.c_str(), m.rel.c_str());
-      int again = 0;
-      for (const Entry &e : files) {
-        if (e.rel != m.rel) continue;
-        if (*e.bytes != m.text) die("%s carries two different files as %s", path, m.rel.c_str());
-        again = 1;
-      }
-      if (!again) files.push_back({m.rel, &m.text});
-    }
+  if (readbundle(chunk, &b, 1)) {
+    mainscript(&chunk, b);
+    files = entries(path, b, chunk);
   } else {
     files.push_back({"script.lua", &chunk});
   }
 
-  std::string root = *dir ? dir : ".";
-  if (root.back() != '/' && root.back() != '\\') root += '/';
+  /* The folder is renamed into place: it needs a name of its own. */
+  std::string root = dir;
+  size_t end = root.find_last_not_of("/\\");
+  root.resize(end == std::string::npos ? 0 : end + 1);
+  std::string last = root.substr(folderlen(root));
+  if (last.empty() || last == "." || last == "..")
+    die("%s: name a new or empty folder to extract into", dir);
+  std::string tmp = maketempfolder(root);
   for (const Entry &e : files) {
-    std::string p = root + e.rel;
-    if (isfile(p.c_str()) || isfolder(p.c_str()))
-      die("%s exists; extract into a new or empty folder", p.c_str());
-  }
-  for (const Entry &e : files) {
-    std::string p = root + e.rel;
+    std::string p = tmp + "/" + e.rel;
     makefolders(p.substr(0, p.find_last_of('/')));
     writenew(p, *e.bytes);
-    printf("%s\n", p.c_str());
   }
+  finishfolder(root);
+  std::string shown = dir;
+  if (shown.back() != '/' && shown.back() != '\\') shown += '/';
+  for (const Entry &e : files) printf("%s\n", printable(shown + e.rel, 4096).c_str());
   return 0;
 }

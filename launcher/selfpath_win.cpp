@@ -1,6 +1,5 @@
 // selfpath_win.cpp: the program's own file through the system's search path or,
-// where the code page cannot reach it, its wide-character module file name; and
-// the start-up expansion of wildcards in its arguments.
+// where the code page cannot reach it, its wide-character module file name.
 #include "selfpath.h"
 
 #include <errno.h>
@@ -129,15 +128,3 @@ FILE *selfopen(const char *name, char *filename, size_t size, char **shown) {
   return f;
 }
 
-
-/* ------------------------------------------------------------------------
-** Start-up
-** --------------------------------------------------------------------- */
-
-/* Windows hands a program its command line as one string and leaves
-** wildcards to the program; the start-up code of MinGW-w64 expands the
-** unquoted ones into matching file names when this is set, as users of a
-** console program there expect. */
-extern "C" {
-int _dowildcard = -1;
-}

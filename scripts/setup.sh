@@ -3,7 +3,7 @@
 # Does nothing slow when they are all present.
 set -euo pipefail
 
-packages=(cmake make g++ pkg-config liblua5.1-0-dev lua5.1 luajit libgtest-dev valgrind)
+packages=(cmake make g++ pkg-config liblua5.1-0-dev lua5.1 luajit libgtest-dev valgrind lua-check)
 packages+=("$@")
 
 missing=()

@@ -2,7 +2,7 @@
 # bundle_test.sh GROUP: programs of several files glued into one and run
 # from an empty folder, where no module can be found on disk.
 #
-# Groups: run search extract refusals options signed deps.  Besides the launcher's
+# Groups: run search extract refusals options signed deps scan.  Besides the launcher's
 # variables it takes NUMHASH, the native module a program loads from beside
 # it.
 source "$(dirname "$0")/harness.sh"
@@ -64,6 +64,17 @@ group_run() {
   run "$T/app" "./one$EXE" "$T/app/one$EXE"
   expect "without a # line, line 1 is still line 1" 1 "" "./one$EXE: :1: pkg.sub$(trace_main 1)"
 
+  # A module that finds its data by its own source name finds no file
+  # there, so none planted in the folder the program is started in.
+  mkdir -p "$T/src/res" "$T/app/res"
+  printf 'local d = debug.getinfo(1, "S").source:match("^@(.*)init%%.lua$")\nif d then dofile(d .. "data.lua") end\nreturn debug.getinfo(1, "S").short_src\n' > "$T/src/res/init.lua"
+  printf 'print(require "res")' > "$T/src/usesres.lua"
+  printf 'print "planted"' > "$T/app/res/data.lua"
+  glue src/usesres.lua -o "srcname$EXE"
+  ship "srcname$EXE"
+  run "$T/app" "./srcname$EXE" "$T/app/srcname$EXE"
+  expect "a module's source name is no file name, yet short" 0 $'res/init.lua\n' ""
+
   printf 'arg = {"mine"}\nlocal ok = pcall(require, "nope")\nprint(arg[1], ok)\n' > "$T/src/own.lua"
   glue src/own.lua -o "own$EXE"
   ship "own$EXE"
@@ -86,6 +97,18 @@ LUA
   glue src/forms.lua -o "forms$EXE"
   expect "the scan sees literal requires only" 0 "" \
     "$(travelled "ovrelglue: forms$EXE: not bundled, looked for where it runs: p1, l1, s1, s2, s" "forms$EXE")"
+
+  if native; then
+    ln -s ../src/forms.lua "$T/inc/formslink"
+    glue inc/formslink -o "forms$EXE"
+    expect "a script through a link is searched from the file it leads to" 0 "" \
+      "$(travelled "ovrelglue: forms$EXE: not bundled, looked for where it runs: p1, l1, s1, s2, s" "forms$EXE")"
+    printf 'return 1' > "$T/src/p1.lua"
+    glue inc/formslink -o "forms$EXE"
+    expect "there, not beside the link" 0 "" \
+      "$(travelled "ovrelglue: forms$EXE: bundled 1 module: p1"$'\n'"ovrelglue: forms$EXE: not bundled, looked for where it runs: l1, s1, s2, s" "forms$EXE")"
+    rm "$T/inc/formslink" "$T/src/p1.lua"
+  fi
 
   printf 'return "inc"' > "$T/inc/dup.lua"
   printf 'return "src"' > "$T/src/dup.lua"
@@ -128,15 +151,69 @@ module: pkg.sub from src/pkg/sub.lua ($(wc -c < "$T/src/pkg/sub.lua") bytes)
 module: crlf from src/crlf.lua ($(wc -c < "$T/src/crlf.lua") bytes)
 " ""
 
+  mkdir "$T/out"
+  { printf '#'; head -c 5000 /dev/zero | tr '\0' x; printf '\nrequire "pkg"\n'; } > "$T/longline.lua"
+  glue longline.lua -I src -o "long$EXE"
+  glue --show "long$EXE"
+  [[ $out == *$'\n'"module: pkg from src/pkg/init.lua ("* ]]
+  truth "show finds the modules behind a # line longer than 4 KB" test $? == 0
+
   glue --extract "prog$EXE" out
-  expect "extract names every file it writes" 0 \
-    $'out/main.lua\nout/pkg/init.lua\nout/pkg/sub.lua\nout/crlf.lua\n' ""
+  expect "extract into an empty folder names every file it writes" 0 \
+    $'out/script.d/main.lua\nout/pkg/init.lua\nout/pkg/sub.lua\nout/crlf.lua\n' ""
+  mv "$T/out/script.d/main.lua" "$T/out/" && rmdir "$T/out/script.d"
   truth "extracted byte for byte: #! line, CR LF, bytes beyond ASCII" \
     diff -r "$T/src" "$T/out"
 
-  glue --extract "prog$EXE" out
-  expect "extract never replaces a file" 1 "" \
-    "ovrelglue: out/main.lua exists; extract into a new or empty folder"
+  mkdir -p "$T/full" "$T/elsewhere"
+  ln -s ../elsewhere "$T/full/pkg"
+  glue --extract "prog$EXE" full
+  expect "a folder that is not empty is refused" 1 "" \
+    "ovrelglue: full exists; extract into a new or empty folder"
+  truth "nothing is written through a link in it" nothing_like "$T/elsewhere/*"
+
+  # A script "foo" beside the modules "foo" and "foo.util": each has a
+  # place, and the tree glues back into a program that does the same.
+  mkdir -p "$T/rt/bin" "$T/rt/lib/foo"
+  printf 'print(require("foo"), require("foo.util"))' > "$T/rt/bin/foo"
+  printf 'return "foo"' > "$T/rt/lib/foo.lua"
+  printf 'return "util"' > "$T/rt/lib/foo/util.lua"
+  glue rt/bin/foo -I rt/lib -o "foo$EXE"
+  glue --extract "foo$EXE" rtout
+  glue rtout/script.d/foo -I rtout -o "again$EXE"
+  expect "the extracted tree glues back" 0 "" \
+    "$(travelled "ovrelglue: again$EXE: bundled 2 modules: foo, foo.util" "again$EXE")"
+  ship "again$EXE"
+  run "$T/app" "./again$EXE" "$T/app/again$EXE"
+  expect "into the same program" 0 $'foo\tutil\n' ""
+
+  if native; then
+    LUA_PATH=";;" glue /usr/bin/luacheck -m 'luacheck.*' -o lc
+    glue --extract lc lcout
+    glue lcout/script.d/luacheck -I lcout -m 'luacheck.*' -o lcagain
+    run "$T" ./lcagain "$T/lcagain" --version
+    expect "luacheck glues back from its extracted tree" 0 "$(LUA_PATH=";;" luacheck --version)"$'\n' ""
+  fi
+
+  # A failure on the way (here a module's file where another needs a
+  # folder) leaves nothing partial.
+  mkdir -p "$T/cx" "$T/cy/a"
+  printf 'return 1' > "$T/cx/a"
+  printf 'return 2' > "$T/cy/a/b.lua"
+  printf 'require "a" require "a.b"' > "$T/clash.lua"
+  glue clash.lua -I 'cx/?' -I cy -o "clash$EXE"
+  glue --extract "clash$EXE" clashout
+  truth "a clash of names fails" test "$status" == 1
+  truth "and leaves nothing" nothing_like "$T/clashout*"
+  truth "nor a temporary folder" nothing_like "$T/.ovrelglue-*"
+
+  if native; then
+    printf 'return 1' > "$T/src/"$'x\e[2J\nl.lua'
+    printf 'require "x\\27[2J\\nl"' > "$T/src/esc.lua"
+    glue src/esc.lua -o "esc$EXE"
+    glue --extract "esc$EXE" escout
+    expect "names are printed as --show prints them" 0 $'escout/script.d/esc.lua\nescout/x?[2J?l.lua\n' ""
+  fi
 
   # Every byte but the line ends and "]" in a long string: the module sees
   # exactly them, and extract gives them back.
@@ -162,6 +239,41 @@ module: crlf from src/crlf.lua ($(wc -c < "$T/src/crlf.lua") bytes)
   glue --extract "plain$EXE" plainout
   expect "a plain program gives its script" 0 $'plainout/script.lua\n' ""
   truth "unchanged" cmp -s "$T/p.lua" "$T/plainout/script.lua"
+}
+
+# Line ends of every kind the engine reads (LF, CR LF, CR, LF CR), and
+# prefix walks over folder links.
+group_scan() {
+  mkdir -p "$T/src/lp/deep"
+  local m
+  for m in after cr1 cr2 lfcr; do printf 'return 1' > "$T/src/$m.lua"; done
+  # An escaped line end is one, both bytes of it, inside the string.
+  printf 'local s = "a\\\r\nrequire '"'"'inner'"'"' " require "after"\r\n' > "$T/src/crlf.lua"
+  glue src/crlf.lua -o "crlf$EXE"
+  expect "CR LF: an escaped line end stays inside its string" 0 "" \
+    "$(travelled "ovrelglue: crlf$EXE: bundled 1 module: after" "crlf$EXE")"
+  printf -- '-- note\rrequire "cr1"\rlocal t = [[\r]] .. require '"'"'cr2'"'"'\r' > "$T/src/cr.lua"
+  glue src/cr.lua -o "cr$EXE"
+  expect "CR alone: a comment ends at its line" 0 "" \
+    "$(travelled "ovrelglue: cr$EXE: bundled 2 modules: cr1, cr2" "cr$EXE")"
+  printf -- '-- note\n\rlocal s = "a\\\n\rrequire '"'"'inner'"'"' " require "lfcr"\n\r' > "$T/src/lfcr.lua"
+  glue src/lfcr.lua -o "lfcr$EXE"
+  expect "LF CR: one line end" 0 "" \
+    "$(travelled "ovrelglue: lfcr$EXE: bundled 1 module: lfcr" "lfcr$EXE")"
+
+  native || return 0
+  printf 'return "a"' > "$T/src/lp/a.lua"
+  printf 'return "b"' > "$T/src/lp/deep/b.lua"
+  printf 'print(1)' > "$T/src/walk.lua"
+  ln -s .. "$T/src/lp/deep/up"
+  run "$T" ovrelglue timeout 20 "$GLUE" src/walk.lua -o walk -m 'lp.*'
+  expect "a link back up is walked once" 0 "" "ovrelglue: walk: bundled 2 modules: lp.a, lp.deep.b"
+  # The first name a folder is reached by is its only one.
+  ln -s .. "$T/src/lp/deep/up2"
+  ln -s deep "$T/src/lp/alias"
+  run "$T" ovrelglue timeout 20 "$GLUE" src/walk.lua -o walk -m 'lp.*'
+  expect "two links back up, and one across, are walked once, at once" 0 "" \
+    "ovrelglue: walk: bundled 2 modules: lp.a, lp.alias.b"
 }
 
 nothing_like() { ! compgen -G "$1" > /dev/null; }
@@ -193,6 +305,11 @@ group_refusals() {
   refuse "nor over one of its modules" "src/pkg/sub.lua is the module pkg.sub itself; choose another output" \
     src/main.lua -o src/pkg/sub.lua
   truth "which is unchanged" grep -q '^module' "$T/src/pkg/sub.lua"
+  mkdir "$T/src/old"
+  printf 'return 7 // 2' > "$T/src/old/x.lua"
+  refuse "nor over a file left out as not compiling" \
+    "src/old/x.lua is the module old.x itself; choose another output" src/main.lua -m 'old.*' -o src/old/x.lua
+  truth "which is unchanged" test "$(cat "$T/src/old/x.lua")" == 'return 7 // 2'
   refuse "a program is not written to standard output" \
     "-o -: a program is not written to standard output; name a file" src/main.lua -o -
   refuse "--plain bundles nothing" "--plain bundles nothing: it takes no -I or -m" \
@@ -229,13 +346,29 @@ group_options() {
   expect "it runs" 0 $'pkg.sub\n' ""
 
   # A precompiled script, made by the engine of the target.
-  prog dumper 'local f = io.open("pc.luac", "wb") f:write(string.dump(loadstring("require \"pkg\"; print(\"pc\")"))) f:close()'
+  prog dumper 'local function dump(name, head, text) local f = io.open(name, "wb") f:write(head, string.dump(loadstring(text))) f:close() end
+dump("pc.luac", "", "require \"pkg\"; print(\"pc\")")
+dump("pcline", "#!/usr/bin/env ovrelrun\\n", "print(require \"sealed\")")
+dump("src/sealed.lua", "#!/usr/bin/env lua5.1\\n", "return \"sealed\"")'
   runp dumper
   glue pc.luac -o "pc$EXE"
   expect "a precompiled script is glued unchanged, and the summary says so" 0 "" \
     "$(travelled "ovrelglue: pc$EXE: the script is precompiled, so nothing is bundled into it; the modules it requires must travel beside the program" "pc$EXE")"
   mkprog "$T/expected" "$T/pc.luac"
   truth "byte for byte" cmp -s "$T/pc$EXE" "$T/expected"
+
+  glue pcline -o "pcl$EXE"
+  expect "a # line before a precompiled script is left out, and the summary says so" 0 "" \
+    "$(travelled "ovrelglue: pcl$EXE: the script's \"#\" line is left out: the launcher runs a precompiled chunk only without it
+ovrelglue: pcl$EXE: the script is precompiled, so nothing is bundled into it; the modules it requires must travel beside the program" "pcl$EXE")"
+  printf 'print(require "sealed")' > "$T/src/usessealed.lua"
+  glue src/usessealed.lua -o "sealed$EXE"
+  expect "a precompiled module is named as one whose requires were not followed" 0 "" \
+    "$(travelled "ovrelglue: sealed$EXE: bundled 1 module: sealed
+ovrelglue: sealed$EXE: precompiled, so the modules they require were not looked for: sealed" "sealed$EXE")"
+  ship "sealed$EXE"
+  run "$T/app" "./sealed$EXE" "$T/app/sealed$EXE"
+  expect "a precompiled module behind a # line runs" 0 $'sealed\n' ""
 
   cp "$LAUNCHER" "$T/win.exe"
   printf 'print(1)' > "$T/p.lua"
@@ -287,16 +420,14 @@ group_signed() {
   expect "the signed program runs" 0 $'hi you\n' ""
 
   glue src/main.lua -o again.exe --launcher app/signed.exe
-  truth "gluing onto a signed program says its signature is dropped" test "${err%%$'\n'*}" == "$(dropped again.exe)"
-  truth "and leaves no certificate entry" test "$(certentry again.exe)" == 0000000000000000
-  ship again.exe
-  run "$T/app" ./again.exe "$T/app/again.exe" again
-  expect "the new program runs" 0 $'hi again\n' ""
+  expect "a signed program is no launcher either" 1 "" \
+    "ovrelglue: app/signed.exe carries a script of its own; name a bare launcher"
 
   cp "$LAUNCHER" "$T/bare.exe"
   sign bare.exe launcher-signed.exe
   glue src/main.lua -o fromsigned.exe --launcher launcher-signed.exe
-  truth "so does gluing onto a signed launcher" test "${err%%$'\n'*}" == "$(dropped fromsigned.exe)"
+  truth "gluing onto a signed launcher says its signature is dropped" test "${err%%$'\n'*}" == "$(dropped fromsigned.exe)"
+  truth "and leaves no certificate entry" test "$(certentry fromsigned.exe)" == 0000000000000000
   glue --show fromsigned.exe
   truth "whose image ends where its certificate table began" \
     test "${out%%$'\n'*}" == "offset: $(( ($(wc -c < "$LAUNCHER") + 7) / 8 * 8 ))"

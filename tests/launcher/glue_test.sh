@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # glue_test.sh GROUP: the glue tool's refusals and its round trip.
 #
-# Groups: refusals roundtrip.  A refusal is one line "ovrelglue: ..." on
+# Groups: refusals roundtrip outputs.  A refusal is one line "ovrelglue: ..." on
 # stderr, exit status 1, and no output file, half-written or temporary.
 source "$(dirname "$0")/harness.sh"
 
@@ -55,6 +55,7 @@ group_refusals() {
   refuse "a script past the trailer's 32-bit field" \
     "big.lua is too large (2147483648 bytes; the trailer holds at most 2147483647)" \
     big.lua -o out --launcher "launcher$EXE"
+  cp "$LAUNCHER" "$T/biglauncher"
   truncate -s 3000000000 "$T/biglauncher"
   refuse "a launcher past the trailer's 32-bit field" \
     "biglauncher is too large (3000000000 bytes; the trailer holds at most 2147483647)" \
@@ -68,8 +69,10 @@ group_refusals() {
 
   # The launcher's own judgement: a script may not start past the trailer.
   { cat "$LAUNCHER"; printf 'io.write(1)'; trailer 999999 11; } > "$T/damaged"
-  refuse "a launcher whose trailer points past its end" \
-    "damaged has a damaged trailer; use a bare launcher" s.lua -o out --launcher damaged
+  refuse "a launcher that carries a script, even a damaged one" \
+    "damaged carries a script of its own; name a bare launcher" s.lua -o out --launcher damaged
+  refuse "a launcher that is no executable image" \
+    "s.lua is no launcher: it is not an executable image" s.lua -o out --launcher s.lua
 
   refuse "show on a file without trailer" "launcher$EXE carries no script (no trailer)" \
     --show "launcher$EXE"
@@ -102,9 +105,9 @@ group_roundtrip() {
 
   printf 'print("second")' > "$T/t.lua"
   glue t.lua -o "again$EXE" --launcher "prog$EXE" --plain
-  expect "glue onto a program that carries a script" 0 "" "$(travelled "" "again$EXE")"
+  expect "a program is no launcher: scripts never stack" 1 "" \
+    "ovrelglue: prog$EXE carries a script of its own; name a bare launcher"
   mkprog "$T/expected" "$T/t.lua"
-  truth "only the bare image is taken: no stacking" cmp -s "$T/again$EXE" "$T/expected"
 
   glue t.lua -o "prog$EXE" --launcher "launcher$EXE" --plain
   expect "an existing output is replaced" 0 "" "$(travelled "" "prog$EXE")"
@@ -140,6 +143,51 @@ group_roundtrip() {
   glue --help
   truth "--help prints the usage" test "${out%%$'\n'*}" == "usage: ovrelglue SCRIPT -o OUTPUT [-I TEMPLATE]... [-m NAME]... [--plain] [--launcher PATH]"
   expect "--help ends well" 0 "$out" ""
+}
+
+# Only a regular file is replaced, keeping its mode and owner; --check
+# writes nothing; a stopped tool leaves no temporary file.
+group_outputs() {
+  printf 'io.write("hi")' > "$T/s.lua"
+  local before
+  before=$(listing)
+  glue s.lua --check -o "prog$EXE"
+  expect "--check prints the summary" 0 "" "$(travelled "" "prog$EXE")"
+  truth "and writes nothing" test "$(listing)" == "$before"
+  native || return 0
+
+  mkfifo "$T/fifo"
+  ln -s fifo "$T/tofifo"
+  refuse "a pipe is not replaced" "fifo is not a regular file; it is not replaced" s.lua -o fifo
+  refuse "nor through a link" "tofifo is not a regular file; it is not replaced" s.lua -o tofifo
+  truth "it stays a pipe" test -p "$T/fifo"
+
+  printf 'old' > "$T/kept"
+  chmod 0640 "$T/kept"
+  [[ $(id -u) == 0 ]] && chown 12345:23456 "$T/kept"
+  glue s.lua -o kept --plain
+  truth "a replaced file keeps its mode" test "$(stat -c %a "$T/kept")" == 640
+  if [[ $(id -u) == 0 ]]; then
+    truth "and its owner" test "$(stat -c %u:%g "$T/kept")" == 12345:23456
+  fi
+
+  # Stopped while writing a large program: the temporary file goes too.
+  cp "$LAUNCHER" "$T/big"
+  truncate -s 300M "$T/big"
+  local sig pid i
+  for sig in INT TERM HUP; do
+    (cd "$T" && exec "$GLUE" s.lua -o stopped --plain --launcher big 2> /dev/null) &
+    pid=$!
+    for (( i = 0; i < 5000; i++ )); do
+      compgen -G "$T/.ovrelglue-*" > /dev/null && break
+      sleep 0.001
+    done
+    kill -"$sig" "$pid"
+    wait "$pid"
+    truth "SIG$sig while writing ends the tool by that signal" test $? == $(( 128 + $(kill -l "$sig") ))
+    truth "SIG$sig: no temporary file or output is left" nothing_like "$T/.ovrelglue-*"
+  done
+  truth "and no output" test ! -e "$T/stopped"
 }
 
 group_"$1"
