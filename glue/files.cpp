@@ -369,7 +369,8 @@ void copybytes(FILE *from, const char *path, FILE *to, int64_t n) {
 #if !defined(_WIN32)
 /* A new file: executable as the umask allows.  A replaced one keeps its
 ** permission bits, and its owner and group as far as the tool may set
-** them (the set-id bits are not carried over to a new program). */
+** them; whoever may read it may run it, as a program is meant to be run
+** (the set-id bits are not carried over to a new program). */
 static void setmode(int fd, const char *tmp) {
   mode_t mode;
   if (replacing) {
@@ -377,7 +378,7 @@ static void setmode(int fd, const char *tmp) {
     if (fstat(fd, &now) == 0 && (now.st_uid != replaced.st_uid || now.st_gid != replaced.st_gid) &&
         fchown(fd, replaced.st_uid, replaced.st_gid) != 0 && now.st_gid != replaced.st_gid)
       (void)!fchown(fd, (uid_t)-1, replaced.st_gid);
-    mode = replaced.st_mode & 0777;
+    mode = (replaced.st_mode & 0777) | (replaced.st_mode & 0444) >> 2;
   } else {
     mode_t mask = umask(0);
     umask(mask);

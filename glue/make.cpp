@@ -16,6 +16,7 @@
 #include <algorithm>
 
 #include "bundle.h"
+#include "bytecode.h"
 #include "deps.h"
 #include "engine.h"
 #include "files.h"
@@ -67,8 +68,9 @@ struct Left {
 /* Follows the requires from the script through every module found.  A
 ** file met only by walking a prefix that does not compile may be meant for
 ** another engine (loaded behind a version test): it is left out, unless a
-** literal require or -m names it.  The requires inside a precompiled
-** module cannot be read: such modules are listed in `sealed`. */
+** literal require or -m names it.  A precompiled module whose calls
+** cannot all be read (stripped of the names of its locals) is listed in
+** `sealed`. */
 static void gather(const Job &job, const std::string &text, const char *folder,
                    std::vector<Module> *found, std::vector<std::string> *missing,
                    std::vector<Left> *unfit, std::vector<std::string> *sealed) {
@@ -112,13 +114,13 @@ static void gather(const Job &job, const std::string &text, const char *folder,
       left.push_back({name, m.source, message});
       continue;
     }
-    if (precompiled(launcherchunk(m.text))) {
-      sealed->push_back(name);
-    } else {
-      for (const std::string &r : scanrequires(m.text)) {
-        named.push_back(r);
-        if (!has(queue, r)) queue.push_back(r);
-      }
+    std::vector<std::string> wanted;
+    std::string chunk = launcherchunk(m.text);
+    if (!precompiled(chunk)) wanted = scanrequires(m.text);
+    else if (!bytecoderequires(chunk, &wanted)) sealed->push_back(name);
+    for (const std::string &r : wanted) {
+      named.push_back(r);
+      if (!has(queue, r)) queue.push_back(r);
     }
     found->push_back(m);
   }
@@ -152,8 +154,8 @@ static void summary(const std::string &output, const std::vector<Module> &found,
          found.size() == 1 ? "" : "s", joined(names).c_str());
   }
   if (!sealed.empty())
-    note("%s: precompiled, so the modules they require were not looked for: %s", output.c_str(),
-         joined(sealed).c_str());
+    note("%s: precompiled without debug data, so the modules they require were not looked "
+         "for: %s", output.c_str(), joined(sealed).c_str());
   if (!missing.empty())
     note("%s: not bundled, looked for where it runs: %s", output.c_str(), joined(missing).c_str());
   for (const Left &u : unfit)
@@ -267,10 +269,12 @@ int makeprogram(const Job &job) {
     note("%s: the script's \"#\" line is left out: the launcher runs a precompiled chunk only "
          "without it", output.c_str());
   summary(output, found, missing, unfit, sealed);
+  std::vector<std::string> needs;
   if (!job.plain && precompiled(text) &&
-      (!job.modules.empty() || text.find(std::string("require\0", 8)) != std::string::npos))
+      (!bytecoderequires(text, &needs) || !needs.empty() || !job.modules.empty()))
     note("%s: the script is precompiled, so nothing is bundled into it; the modules it requires "
-         "must travel beside the program", output.c_str());
+         "must travel beside the program%s%s", output.c_str(), needs.empty() ? "" : ": ",
+         joined(needs).c_str());
   travelnote(output, deps, job.withdeps);
   return 0;
 }

@@ -12,8 +12,8 @@ cd "$(dirname "$0")/.."
 
 scripts/setup.sh clang libclang-rt-14-dev
 seconds=${OVREL_FUZZ_SECONDS:-60}
-targets=(maptable reader)
-declare -A max_len=([maptable]=512 [reader]=4096)
+targets=(maptable reader bytecode)
+declare -A max_len=([maptable]=512 [reader]=4096 [bytecode]=4096)
 
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DOVREL_SANITIZE=ON -DOVREL_FUZZ=ON -DOVREL_TESTS=OFF >/dev/null

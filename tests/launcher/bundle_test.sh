@@ -349,26 +349,33 @@ group_options() {
   prog dumper 'local function dump(name, head, text) local f = io.open(name, "wb") f:write(head, string.dump(loadstring(text))) f:close() end
 dump("pc.luac", "", "require \"pkg\"; print(\"pc\")")
 dump("pcline", "#!/usr/bin/env ovrelrun\\n", "print(require \"sealed\")")
-dump("src/sealed.lua", "#!/usr/bin/env lua5.1\\n", "return \"sealed\"")'
+dump("src/sealed.lua", "#!/usr/bin/env lua5.1\\n", "local require = require; require \"crlf\" return \"sealed\"")'
   runp dumper
   glue pc.luac -o "pc$EXE"
   expect "a precompiled script is glued unchanged, and the summary says so" 0 "" \
-    "$(travelled "ovrelglue: pc$EXE: the script is precompiled, so nothing is bundled into it; the modules it requires must travel beside the program" "pc$EXE")"
+    "$(travelled "ovrelglue: pc$EXE: the script is precompiled, so nothing is bundled into it; the modules it requires must travel beside the program: pkg" "pc$EXE")"
   mkprog "$T/expected" "$T/pc.luac"
   truth "byte for byte" cmp -s "$T/pc$EXE" "$T/expected"
 
   glue pcline -o "pcl$EXE"
   expect "a # line before a precompiled script is left out, and the summary says so" 0 "" \
     "$(travelled "ovrelglue: pcl$EXE: the script's \"#\" line is left out: the launcher runs a precompiled chunk only without it
-ovrelglue: pcl$EXE: the script is precompiled, so nothing is bundled into it; the modules it requires must travel beside the program" "pcl$EXE")"
+ovrelglue: pcl$EXE: the script is precompiled, so nothing is bundled into it; the modules it requires must travel beside the program: sealed" "pcl$EXE")"
   printf 'print(require "sealed")' > "$T/src/usessealed.lua"
   glue src/usessealed.lua -o "sealed$EXE"
-  expect "a precompiled module is named as one whose requires were not followed" 0 "" \
-    "$(travelled "ovrelglue: sealed$EXE: bundled 1 module: sealed
-ovrelglue: sealed$EXE: precompiled, so the modules they require were not looked for: sealed" "sealed$EXE")"
+  expect "a precompiled module's requires are followed, through a local too" 0 "" \
+    "$(travelled "ovrelglue: sealed$EXE: bundled 2 modules: sealed, crlf" "sealed$EXE")"
   ship "sealed$EXE"
   run "$T/app" "./sealed$EXE" "$T/app/sealed$EXE"
   expect "a precompiled module behind a # line runs" 0 $'sealed\n' ""
+  if native; then
+    printf 'require "crlf"' | luac5.1 -s -o "$T/src/stripped.lua" -
+    printf 'require "stripped"' > "$T/src/usesstripped.lua"
+    glue src/usesstripped.lua --check
+    expect "one stripped of its debug data is named" 0 "" \
+      "ovrelglue: src/usesstripped.lua: bundled 1 module: stripped
+ovrelglue: src/usesstripped.lua: precompiled without debug data, so the modules they require were not looked for: stripped"
+  fi
 
   cp "$LAUNCHER" "$T/win.exe"
   printf 'print(1)' > "$T/p.lua"

@@ -166,7 +166,7 @@ group_outputs() {
   chmod 0640 "$T/kept"
   [[ $(id -u) == 0 ]] && chown 12345:23456 "$T/kept"
   glue s.lua -o kept --plain
-  truth "a replaced file keeps its mode" test "$(stat -c %a "$T/kept")" == 640
+  truth "a replaced file keeps its mode, runnable where readable" test "$(stat -c %a "$T/kept")" == 750
   if [[ $(id -u) == 0 ]]; then
     truth "and its owner" test "$(stat -c %u:%g "$T/kept")" == 12345:23456
   fi
