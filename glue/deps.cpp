@@ -25,6 +25,7 @@
 
 #include "engine.h"
 #include "files.h"
+#include "writing.h"
 #include "glue.h"
 #include "search.h"
 

@@ -1,14 +1,26 @@
-// files.h: reading inputs, the trailer, and writing outputs safely.
+// files.h: reading inputs and the trailer, and the paths of files.
 #ifndef OVREL_GLUE_FILES_H
 #define OVREL_GLUE_FILES_H
 
 #include <stdint.h>
 #include <stdio.h>
+#include <sys/stat.h>
 
 #include <string>
 #include <vector>
 
 #include "srglue.h"
+
+/* The file attributes of every platform, sizes beyond 2 GB included. */
+#if defined(_WIN32)
+typedef struct _stati64 Stat;
+#define statfile _stati64
+#define fstatfile _fstati64
+#else
+typedef struct stat Stat;
+#define statfile stat
+#define fstatfile fstat
+#endif
 
 /* Opens a regular file for reading and gives its length; refuses anything
 ** else. */
@@ -44,30 +56,5 @@ size_t folderlen(const std::string &path);
 /* The file that writing to path replaces: a symbolic link is followed to
 ** its target, so the link stays a link. */
 std::string throughlink(const char *path);
-
-/* Refuses a path that holds anything but a regular file: shown names it. */
-void replaceable(const std::string &path, const char *shown);
-
-/* A temporary file in the folder of path, renamed over path by finish; an
-** existing file at path keeps its permission bits and owner. */
-FILE *maketemp(const std::string &path);
-void putbytes(FILE *out, const void *p, size_t n);
-/* Copies n bytes from a source into the temporary file. */
-void copybytes(FILE *from, const char *path, FILE *to, int64_t n);
-void finish(FILE *out, const std::string &path);
-/* Removes whatever is half-written: the temporary file, or the temporary
-** folder with all that was made in it. */
-void droptemp(void);
-
-/* Creates path and every missing folder above it. */
-void makefolders(const std::string &path);
-/* Writes a new file; an existing one, or a link, is refused, not replaced. */
-void writenew(const std::string &path, const std::string &bytes);
-
-/* Refuses a dir that exists and is not an empty folder; creates a private
-** folder beside it, whose name it returns, for makefolders and writenew to
-** fill.  finishfolder gives it dir's name once it is complete. */
-std::string maketempfolder(const std::string &dir);
-void finishfolder(const std::string &dir);
 
 #endif /* OVREL_GLUE_FILES_H */

@@ -5,7 +5,8 @@
 // This file is the tool's face: the usage, the options (doargs) and the one
 // place that reports (die, note).  The jobs live in make.cpp (making a
 // program), show.cpp (--show, --extract), bundle.cpp (the modules inside a
-// chunk), search.cpp (finding them) and files.cpp (reading and safe
+// chunk), search.cpp and bytecode.cpp (finding them), deps.cpp (what
+// travels beside a program), files.cpp (reading) and writing.cpp (safe
 // writing).  Every refusal is one line "ovrelglue: ..." and exit status 1,
 // with nothing written.
 #include <stdarg.h>
@@ -20,6 +21,7 @@ extern "C" {
 }
 
 #include "files.h"
+#include "writing.h"
 #include "glue.h"
 #include "make.h"
 #include "selfpath.h"

@@ -12,6 +12,7 @@
 
 #include "bundle.h"
 #include "files.h"
+#include "writing.h"
 #include "glue.h"
 
 

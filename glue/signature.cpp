@@ -9,6 +9,7 @@
 #include "signature.h"
 
 #include "files.h"
+#include "writing.h"
 
 
 int copyimage(FILE *from, const char *path, FILE *to, int64_t *image) {
