@@ -24,25 +24,21 @@
 ** "=" and its path: messages and tracebacks read "a/b.lua:4:", while code
 ** that looks for its own file by its source name finds no file name, and
 ** so never a file in the folder the program is started in. */
+#define SEARCHER \
+  "} local s,ld,as={},loadstring,assert for i=2,#m do s[m[i][1]]=m[i] end " \
+  "table.insert(package.loaders,2,function(n) local e=s[n] " \
+  "if e then local t=e[4] if t:byte(1)==35 then t=t:gsub(\"^[^\\n]*\",\"\",1) "
+#define NOTFOUND \
+  "return \"\\n\\tno module '\"..n..\"' in the bundle\" end) " \
+  "if arg==nil then arg=args end end "
+
 static const char head[] = "do --[[ovrelglue 2]] local m={";
-static const char body[] =
-    "} local s,ld,as={},loadstring,assert for i=2,#m do s[m[i][1]]=m[i] end "
-    "table.insert(package.loaders,2,function(n) local e=s[n] "
-    "if e then local t=e[4] if t:byte(1)==35 then t=t:gsub(\"^[^\\n]*\",\"\",1) "
-    "if t:byte(2)==27 then t=t:sub(2) end end "
-    "return as(ld(t,\"=\"..e[2])) end "
-    "return \"\\n\\tno module '\"..n..\"' in the bundle\" end) "
-    "if arg==nil then arg=args end end ";
+static const char body[] = SEARCHER
+    "if t:byte(2)==27 then t=t:sub(2) end end return as(ld(t,\"=\"..e[2])) end " NOTFOUND;
 
 /* Programs made before read back as well. */
 static const char head1[] = "do --[[ovrelglue 1]] local m={";
-static const char body1[] =
-    "} local s,ld,as={},loadstring,assert for i=2,#m do s[m[i][1]]=m[i] end "
-    "table.insert(package.loaders,2,function(n) local e=s[n] "
-    "if e then local t=e[4] if t:byte(1)==35 then t=t:gsub(\"^[^\\n]*\",\"\",1) end "
-    "return as(ld(t,\"@\"..e[2])) end "
-    "return \"\\n\\tno module '\"..n..\"' in the bundle\" end) "
-    "if arg==nil then arg=args end end ";
+static const char body1[] = SEARCHER "end return as(ld(t,\"@\"..e[2])) end " NOTFOUND;
 
 
 size_t preludeat(const std::string &text) {
@@ -115,39 +111,40 @@ static int literal(const std::string &s, size_t *i, const char *lit) {
 }
 
 
-/* Reads a quoted string into out, or with out NULL only counts its bytes
-** into *n. */
+/* Reads a quoted string into out, or with out NULL only counts its bytes;
+** n, when given, receives their number. */
 static int unquote(const std::string &s, size_t *i, std::string *out, size_t *n = NULL) {
   if (!literal(s, i, "\"")) return 0;
-  std::string count;
-  if (out == NULL) out = &count;
-  out->clear();
   size_t length = 0;
+  auto put = [&](char c) {
+    if (out) *out += c;
+    length++;
+  };
+  if (out) out->clear();
   while (*i < s.size()) {
     char c = s[(*i)++];
     if (c == '"') {
-      if (n) *n = length + out->size();
+      if (n) *n = length;
       return 1;
     }
     if (c == '\n' || c == '\r') return 0;
-    if (out == &count && count.size() == 64) length += 64, count.clear();
     if (c != '\\') {
-      *out += c;
+      put(c);
       continue;
     }
     if (*i >= s.size()) return 0;
     c = s[(*i)++];
     if (c == '\\' || c == '"') {
-      *out += c;
+      put(c);
     } else if (c == 'n') {
-      *out += '\n';
+      put('\n');
     } else if (c == 'r') {
-      *out += '\r';
+      put('\r');
     } else if (c >= '0' && c <= '9' && *i + 1 < s.size() && s[*i] >= '0' && s[*i] <= '9' &&
                s[*i + 1] >= '0' && s[*i + 1] <= '9') {
       int v = (c - '0') * 100 + (s[*i] - '0') * 10 + (s[*i + 1] - '0');
       if (v > 255) return 0;
-      *out += (char)v;
+      put((char)v);
       *i += 2;
     } else {
       return 0;

@@ -172,26 +172,27 @@ static int kindof(FILE *f, const unsigned char *h) {
 }
 
 
-/* What the file at path loads, and whether it is an image at all. */
-static Image readimage(const std::string &path, int *kind = NULL) {
+/* What the file at path loads; nothing for a file that is no image. */
+static Image readimage(const std::string &path) {
   Image im;
   FILE *f = fopen(path.c_str(), "rb");
-  int k = 0;
+  if (f == NULL) return im;
   unsigned char h[64];
-  if (f != NULL && readat(f, 0, h, sizeof h)) {
-    k = kindof(f, h);
-    if (k == 'E') readelf(f, h, &im);
-    else if (k == 'P') readpe(f, h, &im);
+  if (readat(f, 0, h, sizeof h)) {
+    int kind = kindof(f, h);
+    if (kind == 'E') readelf(f, h, &im);
+    else if (kind == 'P') readpe(f, h, &im);
   }
-  if (f != NULL) fclose(f);
-  if (kind) *kind = k;
+  fclose(f);
   return im;
 }
 
 
 int executable(const std::string &path) {
-  int kind;
-  readimage(path, &kind);
+  FILE *f = fopen(path.c_str(), "rb");
+  unsigned char h[64];
+  int kind = f != NULL && readat(f, 0, h, sizeof h) ? kindof(f, h) : 0;
+  if (f != NULL) fclose(f);
   return kind != 0;
 }
 

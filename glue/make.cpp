@@ -14,6 +14,7 @@
 #include <string.h>
 
 #include <algorithm>
+#include <utility>
 
 #include "bundle.h"
 #include "bytecode.h"
@@ -189,20 +190,21 @@ static FILE *openlauncher(const char *path, int64_t *image) {
 }
 
 
-/* The output must not be one of the inputs, nor anything but a file. */
+/* The output must not be one of the files read (the script, the launcher
+** or a module, bundled or left out), nor anything but a file. */
 static void checkoutput(const std::string &target, const std::string &output, const Job &job,
                         const std::vector<Module> &found, const std::vector<Left> &unfit) {
   if (strcmp(job.script, "-") != 0 && samefile(target.c_str(), job.script))
     die("%s is the script itself; choose another output", output.c_str());
   if (samefile(target.c_str(), job.launcher))
     die("%s is the launcher itself; choose another output", output.c_str());
-  for (const Module &m : found)
-    if (samefile(target.c_str(), m.source.c_str()))
-      die("%s is the module %s itself; choose another output", output.c_str(), m.name.c_str());
-  for (const Left &m : unfit)
-    if (samefile(target.c_str(), m.source.c_str()))
-      die("%s is the module %s itself; choose another output", output.c_str(), m.name.c_str());
-  replaceable(target, output.c_str());
+  std::vector<std::pair<const std::string *, const std::string *>> modules;
+  for (const Module &m : found) modules.push_back({&m.source, &m.name});
+  for (const Left &m : unfit) modules.push_back({&m.source, &m.name});
+  for (const auto &m : modules)
+    if (samefile(target.c_str(), m.first->c_str()))
+      die("%s is the module %s itself; choose another output", output.c_str(), m.second->c_str());
+  replaceable(target, output.c_str());  /* named as the user wrote it */
 }
 
 
@@ -220,10 +222,8 @@ int makeprogram(const Job &job) {
 
   /* The engine runs a precompiled chunk behind a "#" line; the launcher
   ** only without it, as the line's newline would start a text chunk. */
-  size_t bytecode = preludeat(text);
-  int droppedline = bytecode > 0 && bytecode != std::string::npos &&
-                    precompiled(text.substr(bytecode, 4));
-  if (droppedline) text.erase(0, bytecode);
+  int droppedline = !text.empty() && text[0] == '#' && precompiled(launcherchunk(text));
+  if (droppedline) text = launcherchunk(text);
   checkcompiles(text, fromstdin ? "=stdin" : std::string("@") + job.script);
 
   /* A script given through a link is searched from the file it leads to,

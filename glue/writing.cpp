@@ -149,6 +149,14 @@ void copybytes(FILE *from, const char *path, FILE *to, int64_t n) {
 
 
 #if !defined(_WIN32)
+/* What a new file or folder gets: everything the umask allows. */
+static mode_t newmode(void) {
+  mode_t mask = umask(0);
+  umask(mask);
+  return 0777 & ~mask;
+}
+
+
 /* A new file: executable as the umask allows.  A replaced one keeps its
 ** permission bits, and its owner and group as far as the tool may set
 ** them; whoever may read it may run it, as a program is meant to be run
@@ -162,9 +170,7 @@ static void setmode(int fd, const char *tmp) {
       (void)!fchown(fd, (uid_t)-1, replaced.st_gid);
     mode = (replaced.st_mode & 0777) | (replaced.st_mode & 0444) >> 2;
   } else {
-    mode_t mask = umask(0);
-    umask(mask);
-    mode = 0777 & ~mask;
+    mode = newmode();
   }
   if (fchmod(fd, mode) != 0) die("cannot mark %s executable: %s", tmp, strerror(errno));
 }
@@ -301,15 +307,7 @@ void finishfolder(const std::string &dir) {
   if ((existed && _rmdir(dir.c_str()) != 0) || !MoveFileA(tmp, dir.c_str()))
     die("cannot create %s: error %lu", dir.c_str(), (unsigned long)GetLastError());
 #else
-  mode_t mode;
-  if (existed) {
-    mode = st.st_mode & 07777;
-  } else {
-    mode_t mask = umask(0);
-    umask(mask);
-    mode = 0777 & ~mask;
-  }
-  if (chmod(tmp, mode) != 0) die("cannot create %s: %s", dir.c_str(), strerror(errno));
+  if (chmod(tmp, existed ? st.st_mode & 07777 : newmode()) != 0) die("cannot create %s: %s", dir.c_str(), strerror(errno));
   if (rename(tmp, dir.c_str()) != 0) {
     int err = errno;
     die("cannot create %s: %s", dir.c_str(),
