@@ -12,11 +12,16 @@
 // the table exactly as it was, except for the trimming of arrays after a
 // shrink, which may fail silently.  At the end every block is freed and the
 // seam must count none live.
+//
+// The input also picks how soon walks hand over to the lookup aids (from
+// the first step, or never) and may fail their allocations, which must
+// change no result: the placement model is the plain rules alone.
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
+#include <algorithm>
 #include <map>
 #include <vector>
 
@@ -431,13 +436,24 @@ void rehash(Run &r, uint32_t requested) {
 }
 
 
-void release(Run &r) {
-  heap_fail_at(0);
+/* Emptying in place, as cleanse does. */
+void empty(Run &r) {
   for (uint32_t i = 0; i < r.t.capacity; i++)
     if (state(r.t, i) == LIVE) free(r.t.values[i]);
-  heap_free(r.t.keys);
-  heap_free(r.t.flags);
-  heap_free(r.t.values);
+  maptable_empty(&r.t);
+  std::fill(r.ref.st.begin(), r.ref.st.end(), EMPTY);
+  r.ref.count = r.ref.occupied = 0;
+  r.entries.clear();
+  r.nans.clear();
+}
+
+
+void release(Run &r) {
+  heap_fail_at(0);
+  heap_cache_fail_at(0);
+  for (uint32_t i = 0; i < r.t.capacity; i++)
+    if (state(r.t, i) == LIVE) free(r.t.values[i]);
+  maptable_release(&r.t);
   CHECK(heap_live_blocks() == 0);
 }
 
@@ -448,8 +464,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   Input in{data, size};
   Run r;
   heap_fail_at(0);
+  heap_cache_fail_at(0);
   CHECK(heap_live_blocks() == 0);
-  if (in.byte() & 1) {  // a table sized at creation, as new does
+  static const uint32_t farsteps[] = {1, 2, 3, 5, 8, 32, MAPACCEL_PLAIN, 0};
+  static const uint32_t allshare[] = {0, 1, 8, 1000};
+  uint8_t first = in.byte();
+  mapaccel_tune({farsteps[(first >> 1) & 7], allshare[(first >> 4) & 3]});
+  if (first & 1) {  // a table sized at creation, as new does
     uint8_t sz = in.byte();
     rehash(r, sz);
     verify(r);
@@ -480,11 +501,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         break;
       }
       case 6:
-        rehash(r, r.t.count);  // a shrink, as a purge asks for it
+        if (op & 0x80)
+          empty(r);
+        else
+          rehash(r, r.t.count);  // a shrink, as a purge asks for it
         break;
       case 7:
         if (op & 0x80) {
           erase_bucket(r, in.byte());
+        } else if (op & 0x40) {
+          heap_cache_fail_at(1 + in.byte() % 8);  // the aids' memory: no result changes
         } else {
           r.failat = 1 + in.byte() % 4;
           heap_fail_at(r.failat);

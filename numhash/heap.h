@@ -15,6 +15,15 @@ void *heap_calloc(size_t count, size_t size);
 void *heap_realloc(void *p, size_t n);
 void heap_free(void *p);
 
+/* The lookup aids beside each table (mapaccel.cpp) allocate through these,
+** counted and failed apart from the table's own memory: a failure there
+** never fails an operation, so it must not be mistaken for one that does.
+** Live blocks are counted together. */
+void *heap_cache_calloc(size_t count, size_t size);
+void heap_cache_free(void *p);
+void heap_cache_fail_at(unsigned long n);
+unsigned long heap_cache_allocations(void);
+
 /* Fail the n-th allocation from now (1 = the next one); 0 disarms. */
 void heap_fail_at(unsigned long n);
 /* Allocations made since the counter was last armed or reset. */
@@ -28,6 +37,8 @@ static inline void *heap_malloc(size_t n) { return malloc(n); }
 static inline void *heap_calloc(size_t c, size_t s) { return calloc(c, s); }
 static inline void *heap_realloc(void *p, size_t n) { return realloc(p, n); }
 static inline void heap_free(void *p) { free(p); }
+static inline void *heap_cache_calloc(size_t c, size_t s) { return calloc(c, s); }
+static inline void heap_cache_free(void *p) { free(p); }
 
 #endif
 

@@ -10,6 +10,7 @@ struct Seam {
   unsigned long fail_at;   // allocation number that fails; 0 = none
   unsigned long made;      // allocations attempted since armed
   long live;               // blocks not yet freed
+  unsigned long cache_fail_at, cache_made;  // the same for the cache heap
 };
 Seam seam;
 constexpr size_t HEADER = 16;  // keeps doubles aligned
@@ -63,3 +64,26 @@ void heap_free(void *p) {
   seam.live--;
   free((char *)p - HEADER);
 }
+
+
+void heap_cache_fail_at(unsigned long n) {
+  seam.cache_fail_at = n;
+  seam.cache_made = 0;
+}
+
+
+unsigned long heap_cache_allocations(void) { return seam.cache_made; }
+
+
+void *heap_cache_calloc(size_t count, size_t size) {
+  seam.cache_made++;
+  if (seam.cache_fail_at != 0 && seam.cache_made == seam.cache_fail_at) return nullptr;
+  if (size != 0 && count > (SIZE_MAX - HEADER) / size) return nullptr;
+  char *p = (char *)calloc(1, count * size + HEADER);
+  if (!p) return nullptr;
+  seam.live++;
+  return p + HEADER;
+}
+
+
+void heap_cache_free(void *p) { heap_free(p); }

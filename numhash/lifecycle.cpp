@@ -50,9 +50,7 @@ int numhash_mm_gc(lua_State *L) {
   if (h && h->table) {
     MapTable *t = h->table;
     map_free_values(t);
-    heap_free(t->keys);
-    heap_free(t->flags);
-    heap_free(t->values);
+    maptable_release(t);
     heap_free(t);
     h->table = nullptr;
   }

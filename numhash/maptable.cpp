@@ -22,6 +22,10 @@
 // turns deleted buckets back into empty ones.  The rebuild is in place: the
 // key and value arrays are resized (before a growth, after a shrink) and the
 // entries re-placed within them; the only extra memory is the new flag array.
+//
+// Walks that go far along their sequence hand over to the lookup aids of
+// mapaccel.cpp, which give the same bucket and status sooner; every change
+// of a bucket's state is reported to them.  They change nothing above.
 #include "maptable.h"
 
 #include <stdint.h>
@@ -42,6 +46,18 @@ static inline void set_live(uint32_t *flags, uint32_t i) {
 
 static inline void set_deleted(uint32_t *flags, uint32_t i) {
   flags[i >> 4] |= 1u << shift(i);
+}
+
+/* Bucket i, probe step `step` from the key's home, has just become live. */
+static inline void claimed(MapTable *t, uint32_t i, uint32_t step, double key) {
+  const MapAccel *a = &t->accel;
+  if (step >= a->farsteps || a->all || a->treecap) mapaccel_note_claim(t, i, step, key);
+}
+
+/* When the far keys are many, the key's index slot is fetched while the
+** walk goes on. */
+static inline void prefetch_far(const MapTable *t, double key) {
+  if (t->accel.index.far > t->count >> 4) farindex_prefetch(&t->accel.index, key);
 }
 
 
@@ -65,10 +81,13 @@ uint32_t maptable_limitfor(uint32_t capacity) {
 
 uint32_t maptable_find(const MapTable *t, double key) {
   if (t->capacity == 0) return MAPTABLE_ABSENT;
-  const uint32_t mask = t->capacity - 1;
+  if (t->accel.all) return mapaccel_find_far(t, key);
+  prefetch_far(t, key);
+  const uint32_t mask = t->capacity - 1, far = t->accel.farsteps;
   const uint32_t start = maptable_home(key, t->capacity);
   uint32_t i = start, step = 0;
   for (;;) {
+    if (step == far) return mapaccel_find_far(t, key);  /* the rest is indexed */
     uint32_t st = state_in(t->flags, i);
     if (st == MAPTABLE_EMPTY) return MAPTABLE_ABSENT;
     if (st == MAPTABLE_LIVE && t->keys[i] == key) return i;
@@ -94,30 +113,51 @@ static bool make_room(MapTable *t) {
 MapPutStatus maptable_put(MapTable *t, double key, uint32_t *bucket) {
   if (t->occupied >= t->grow_limit && !make_room(t)) return MAPTABLE_FAILED;
 
-  const uint32_t mask = t->capacity - 1;
-  uint32_t i = maptable_home(key, t->capacity);
-  uint32_t st = state_in(t->flags, i);
-  if (st != MAPTABLE_EMPTY) {
-    /* Remember the last deleted bucket passed: the one nearest to the empty
-    ** bucket that ends the probe is the one a new key reuses. */
-    uint32_t site = MAPTABLE_ABSENT, step = 0;
-    while (st != MAPTABLE_EMPTY && (st == MAPTABLE_DELETED || t->keys[i] != key)) {
-      if (st == MAPTABLE_DELETED) site = i;
-      i = (i + ++step) & mask;
-      st = state_in(t->flags, i);
+  prefetch_far(t, key);
+  const uint32_t mask = t->capacity - 1, far = t->accel.farsteps;
+  uint32_t i = maptable_home(key, t->capacity), step = 0, st;
+  /* Remember the last deleted bucket passed: the one nearest to the empty
+  ** bucket that ends the probe is the one a new key reuses. */
+  uint32_t site = MAPTABLE_ABSENT, sitestep = 0;
+  for (;;) {
+    if (step == far) {
+      /* The aids answer for the rest of the walk.  The empty bucket is
+      ** sought before the index is asked, so that their cache misses
+      ** overlap; it is simply not used when the key is there. */
+      i = mapaccel_next_empty(&t->accel, t->flags, t->capacity, i, &step);
+      uint32_t b = mapaccel_find_far(t, key);
+      if (b != MAPTABLE_ABSENT) {
+        *bucket = b;
+        return MAPTABLE_PRESENT;
+      }
+      if (t->occupied != t->count) {
+        b = mapaccel_last_deleted(t, i, step, far, &sitestep);
+        if (b != MAPTABLE_ABSENT) site = b;
+      }
+      st = MAPTABLE_EMPTY;
+      break;
     }
-    if (st == MAPTABLE_LIVE) {
+    st = state_in(t->flags, i);
+    if (st == MAPTABLE_EMPTY) break;
+    if (st == MAPTABLE_LIVE && t->keys[i] == key) {
       *bucket = i;
       return MAPTABLE_PRESENT;
     }
-    if (site != MAPTABLE_ABSENT) {
-      i = site;
-      st = MAPTABLE_DELETED;
+    if (st == MAPTABLE_DELETED) {
+      site = i;
+      sitestep = step;
     }
+    i = (i + ++step) & mask;
+  }
+  if (site != MAPTABLE_ABSENT) {
+    i = site;
+    step = sitestep;
+    st = MAPTABLE_DELETED;
   }
   t->keys[i] = key;
   set_live(t->flags, i);
   t->count++;
+  claimed(t, i, step, key);
   *bucket = i;
   if (st == MAPTABLE_DELETED) return MAPTABLE_REUSED;
   t->occupied++;
@@ -129,6 +169,7 @@ void maptable_erase(MapTable *t, uint32_t bucket) {
   if (bucket >= t->capacity || state_in(t->flags, bucket) != MAPTABLE_LIVE) return;
   set_deleted(t->flags, bucket);
   t->count--;
+  if (t->accel.index.count || t->accel.holes) mapaccel_note_erase(t, bucket);
 }
 
 
@@ -146,8 +187,17 @@ static void replace_entries(MapTable *t, uint32_t *nflags, uint32_t ncap) {
     set_deleted(oflags, j);
     for (;;) {
       uint32_t i = maptable_home(key, ncap), step = 0;
-      while (state_in(nflags, i) != MAPTABLE_EMPTY) i = (i + ++step) & mask;
+      for (;;) {
+        if (step == t->accel.farsteps) {
+          i = mapaccel_next_empty(&t->accel, nflags, ncap, i, &step);
+          break;
+        }
+        if (state_in(nflags, i) == MAPTABLE_EMPTY) break;
+        i = (i + ++step) & mask;
+      }
       set_live(nflags, i);
+      if (step >= t->accel.farsteps || t->accel.all || t->accel.treecap)
+        mapaccel_note_placed(&t->accel, nflags, i, step, key);
       if (i < oldcap && state_in(oflags, i) == MAPTABLE_LIVE) {
         double k = t->keys[i];
         char *v = t->values[i];
@@ -196,6 +246,7 @@ bool maptable_rehash(MapTable *t, uint32_t requested) {
     t->values = values;
   }
 
+  mapaccel_rebuilding(&t->accel, ncap, limit);
   replace_entries(t, nflags, ncap);
 
   if (ncap < t->capacity) {
@@ -211,5 +262,24 @@ bool maptable_rehash(MapTable *t, uint32_t requested) {
   t->capacity = ncap;
   t->occupied = t->count;
   t->grow_limit = limit;
+  mapaccel_rebuilt(t);
   return true;
+}
+
+
+void maptable_empty(MapTable *t) {
+  if (!t->flags) return;
+  memset(t->flags, MAPTABLE_EMPTY_FILL, maptable_flagwords(t->capacity) * sizeof(uint32_t));
+  t->count = 0;
+  t->occupied = 0;
+  mapaccel_rebuilding(&t->accel, t->capacity, 0);
+}
+
+
+void maptable_release(MapTable *t) {
+  mapaccel_drop(&t->accel);
+  heap_free(t->keys);
+  heap_free(t->flags);
+  heap_free(t->values);
+  memset(t, 0, sizeof *t);
 }

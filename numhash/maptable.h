@@ -5,6 +5,8 @@
 #include <stdint.h>
 #include <string.h>
 
+#include "mapaccel.h"
+
 struct MapTable {
   uint32_t capacity;    // buckets: 0, or a power of two from 4 to 2^31
   uint32_t count;       // live entries
@@ -13,6 +15,7 @@ struct MapTable {
   uint32_t *flags;      // 2 state bits per bucket, 16 buckets per word
   double *keys;
   char **values;        // the owner's strings; core code only moves them
+  MapAccel accel;       // lookup aids derived from the above; change no result
 };
 
 /* Bucket states, as the two bits of a bucket read from its flag word. */
@@ -86,5 +89,11 @@ void maptable_erase(MapTable *t, uint32_t bucket);
 
 /* false only for an allocation failure, which leaves the table unchanged. */
 bool maptable_rehash(MapTable *t, uint32_t requested);
+
+/* Marks every bucket empty, keeping the capacity and the arrays. */
+void maptable_empty(MapTable *t);
+
+/* Frees the arrays (not the strings) and leaves a table of capacity 0. */
+void maptable_release(MapTable *t);
 
 #endif

@@ -56,10 +56,7 @@ int numhash_cleanse(lua_State *L) {
   MapTable *t = checkmap(L, 1);
   if (!t) return luaL_error(L, MSG_UNINITIALIZED, "numhash.cleanse");
   map_free_values(t);
-  if (!t->flags) return 0;
-  memset(t->flags, MAPTABLE_EMPTY_FILL, maptable_flagwords(t->capacity) * sizeof(uint32_t));
-  t->occupied = 0;
-  t->count = 0;
+  maptable_empty(t);
   return 0;
 }
 

@@ -24,11 +24,7 @@ char *tag(double key) {
 struct Table {
   MapTable t{};
   explicit Table(uint32_t size) { EXPECT_TRUE(maptable_rehash(&t, size)); }
-  ~Table() {
-    heap_free(t.flags);
-    heap_free(t.keys);
-    heap_free(t.values);
-  }
+  ~Table() { maptable_release(&t); }
   MapPutStatus put(double key, uint32_t *at = nullptr) {
     uint32_t b = MAPTABLE_ABSENT;
     MapPutStatus s = maptable_put(&t, key, &b);
