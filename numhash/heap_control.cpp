@@ -1,8 +1,9 @@
 // heap_control.cpp: script access to the heap seam, in test builds only.
 //
-// require "numhash.heapfail" gives { failat(n), allocations(), live() } so
-// that script-level tests can fail the module's n-th allocation from now
-// and check that no block is left behind.
+// require "numhash.heapfail" gives { failat(n), allocations(), live(),
+// tune(...) } so that script-level tests can fail the module's n-th
+// allocation from now, check that no block is left behind, and choose when
+// maps made from then on hand their walks to the lookup aids.
 #include "heap.h"
 #include "map.h"
 
@@ -24,16 +25,27 @@ static int live(lua_State *L) {
 }
 
 
+/* tune(farsteps, allshare) for the aids; tune() for the plain rules alone. */
+static int tune(lua_State *L) {
+  if (lua_type(L, 1) <= LUA_TNIL)
+    mapaccel_tune({MAPACCEL_PLAIN, 0});
+  else
+    mapaccel_tune({(uint32_t)ovr_checknonnegint(L, 1), (uint32_t)ovr_checknonnegint(L, 2)});
+  return 0;
+}
+
+
 static const luaL_Reg control[] = {
     {"failat", failat},
     {"allocations", allocations},
     {"live", live},
+    {"tune", tune},
     {nullptr, nullptr},
 };
 
 
 NUMHASH_EXPORT int luaopen_numhash_heapfail(lua_State *L) {
-  lua_createtable(L, 0, 3);            /* control */
+  lua_createtable(L, 0, 4);            /* control */
   luaL_register(L, nullptr, control);  /* control; no global of its own */
   return 1;
 }
