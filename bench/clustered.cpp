@@ -153,7 +153,7 @@ int main(int argc, char **argv) {
       mapaccel_tune(aids);
       Result a = fill_and_read(&aided, s, SIZE_MAX);
       line(s, n, "aids", a, aided.capacity);
-      mapaccel_tune({MAPACCEL_PLAIN, 0});
+      mapaccel_tune({MAPACCEL_PLAIN, 0, 0});
       Result p = fill_and_read(&plain, s, plain_sample);
       line(s, n, "plain", p, plain.capacity);
       if (!same(aided, plain)) {

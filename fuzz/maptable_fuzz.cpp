@@ -469,7 +469,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   static const uint32_t farsteps[] = {1, 2, 3, 5, 8, 32, MAPACCEL_PLAIN, 0};
   static const uint32_t allshare[] = {0, 1, 8, 1000};
   uint8_t first = in.byte();
-  mapaccel_tune({farsteps[(first >> 1) & 7], allshare[(first >> 4) & 3]});
+  mapaccel_tune({farsteps[(first >> 1) & 7], allshare[(first >> 4) & 3], (uint32_t)(first >> 6) & 1});
   if (first & 1) {  // a table sized at creation, as new does
     uint8_t sz = in.byte();
     rehash(r, sz);

@@ -25,12 +25,18 @@ static int live(lua_State *L) {
 }
 
 
-/* tune(farsteps, allshare) for the aids; tune() for the plain rules alone. */
+/* tune(farsteps, allshare [, treewalks]) for the aids, their trees built at
+** the first long walk unless treewalks says otherwise; tune() for the plain
+** rules alone. */
 static int tune(lua_State *L) {
-  if (lua_type(L, 1) <= LUA_TNIL)
-    mapaccel_tune({MAPACCEL_PLAIN, 0});
-  else
-    mapaccel_tune({(uint32_t)ovr_checknonnegint(L, 1), (uint32_t)ovr_checknonnegint(L, 2)});
+  if (lua_type(L, 1) <= LUA_TNIL) {
+    mapaccel_tune({MAPACCEL_PLAIN, 0, 0});
+    return 0;
+  }
+  uint32_t farsteps = (uint32_t)ovr_checknonnegint(L, 1);
+  uint32_t allshare = (uint32_t)ovr_checknonnegint(L, 2);
+  uint32_t treewalks = lua_type(L, 3) <= LUA_TNIL ? 0 : (uint32_t)ovr_checknonnegint(L, 3);
+  mapaccel_tune({farsteps, allshare, treewalks});
   return 0;
 }
 

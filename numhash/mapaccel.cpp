@@ -66,7 +66,7 @@ constexpr uint32_t DELETED_BITS = 0x55555555u;  // the deleted bit of each bucke
 /* 32 steps cost spread keys nothing (almost none of them lies that far
 ** out), and a walk that long is still cheaper than an index look-up where
 ** clustered keys stay in the cache. */
-MapAccelTuning tuned = {32, 8};
+MapAccelTuning tuned = {32, 8, 1};
 
 inline uint32_t state_in(const uint32_t *flags, uint32_t i) {
   return (flags[i >> 4] >> ((i & 15u) << 1)) & 3u;
@@ -82,14 +82,22 @@ bool trees_fit(const MapAccel *a, uint32_t capacity) {
   return capacity >= 16 && (a->treecap == 0 || a->treecap == capacity);
 }
 
-uint64_t *tree(MapAccel *a, uint64_t **which, const uint32_t *flags, uint32_t capacity,
-               uint32_t bits, const BitTreeShape &s) {
-  if (!*which) {
-    *which = bittree_build(flags, capacity >> 4, bits, s);
-    if (*which) a->treecap = capacity;
-  }
+/* The tree in *which, for a walk that has taken `steps` more plain steps.
+** It is built once the steps walked past the hand-over since the last
+** rebuild have cost as much as building it, which reads every flag word:
+** spread keys walk that far too seldom to get there, and so never pay for
+** the upkeep either. */
+const uint64_t *tree_for_walk(MapAccel *a, uint64_t **which, const uint32_t *flags,
+                              uint32_t capacity, uint32_t bits, const BitTreeShape &s,
+                              uint32_t steps) {
+  if (*which) return *which;
+  a->walked += steps;
+  if (a->walked < (uint64_t)(capacity >> 4) * tuned.treewalks) return nullptr;
+  *which = bittree_build(flags, capacity >> 4, bits, s);
+  if (*which) a->treecap = capacity;
   return *which;
 }
+
 
 /* After bucket i's state changed: its word's two bits, as they now are. */
 void retree(MapAccel *a, const uint32_t *flags, uint32_t i) {
@@ -212,13 +220,12 @@ uint32_t mapaccel_next_empty(MapAccel *a, const uint32_t *flags, uint32_t capaci
                              uint32_t i, uint32_t *stepp) {
   const uint32_t mask = capacity - 1;
   uint32_t step = *stepp;
+  const bool fit = trees_fit(a, capacity);
+  const BitTreeShape s = fit ? bittree_shape(capacity >> 4) : BitTreeShape{};
   const uint64_t *roomy = nullptr;
-  BitTreeShape s{};
-  if (trees_fit(a, capacity)) {
-    s = bittree_shape(capacity >> 4);
-    roomy = tree(a, &a->roomy, flags, capacity, EMPTY_BITS, s);
-  }
-  for (;;) {
+  for (uint32_t plain = 0;; plain++) {
+    if (fit && !roomy && plain % 16 == 0)
+      roomy = tree_for_walk(a, &a->roomy, flags, capacity, EMPTY_BITS, s, plain ? 16 : 0);
     if (roomy && !bittree_get(roomy, i >> 4)) {
       /* Skip every step that lands before the next word with room. */
       uint32_t w = i >> 4, next = bittree_next(roomy, s, w + 1);
@@ -249,14 +256,13 @@ uint32_t mapaccel_last_deleted(MapTable *t, uint32_t i, uint32_t step, uint32_t 
   if (step <= from) return MAPTABLE_ABSENT;
   const uint32_t capacity = t->capacity, mask = capacity - 1;
   MapAccel *a = &t->accel;
+  const bool fit = trees_fit(a, capacity);
+  const BitTreeShape s = fit ? bittree_shape(capacity >> 4) : BitTreeShape{};
   const uint64_t *holes = nullptr;
-  BitTreeShape s{};
-  if (trees_fit(a, capacity)) {
-    s = bittree_shape(capacity >> 4);
-    holes = tree(a, &a->holes, t->flags, capacity, DELETED_BITS, s);
-  }
   uint32_t k = step - 1, p = (i - step) & mask;  // the candidate: step k, bucket p
-  for (;;) {
+  for (uint32_t plain = 0;; plain++) {
+    if (fit && !holes && plain % 16 == 0)
+      holes = tree_for_walk(a, &a->holes, t->flags, capacity, DELETED_BITS, s, plain ? 16 : 0);
     if (holes && !bittree_get(holes, p >> 4)) {
       /* Skip back over every step that lands in the run of words without a
       ** deleted bucket that ends at p's word. */
@@ -315,6 +321,7 @@ void mapaccel_rebuilding(MapAccel *a, uint32_t capacity, uint32_t limit) {
   heap_cache_free(a->holes);
   a->roomy = a->holes = nullptr;
   a->treecap = 0;
+  a->walked = 0;
   a->farsteps = tuned.farsteps;
   a->all = a->all && limit && tuned.allshare;
   if (a->all) {

@@ -18,19 +18,22 @@ struct MapAccel {
   FarIndex index;     // the far live keys (all of them when `all`)
   uint64_t *roomy;    // bit tree over flag words: holds an empty bucket
   uint64_t *holes;    // bit tree over flag words: holds a deleted bucket
+  uint64_t walked;    // steps walked past the hand-over without trees
 };
 
 /* A table walks by the plain rules alone: nothing is built or trusted. */
 constexpr uint32_t MAPACCEL_PLAIN = UINT32_MAX;
 
-/* Probe steps walked before the aids take over (0: none), and the share of
-** far keys, one in allshare, from which a table indexes every key (0:
-** never).  Tables take them when next rebuilt or emptied; tests use small
-** values to send every walk through the aids, and MAPACCEL_PLAIN for the
-** plain rules. */
+/* Probe steps walked before the aids take over (0: none); the share of far
+** keys, one in allshare, from which a table indexes every key (0: never);
+** and how many steps past the hand-over are walked, in sixteenths of the
+** capacity, before the bit trees are built.  Tables take them when next rebuilt or emptied;
+** tests use small values to send every walk through the aids, and
+** MAPACCEL_PLAIN for the plain rules. */
 struct MapAccelTuning {
   uint32_t farsteps;
   uint32_t allshare;
+  uint32_t treewalks;
 };
 void mapaccel_tune(MapAccelTuning tuning);
 MapAccelTuning mapaccel_tuning(void);

@@ -37,7 +37,7 @@ struct Twin {
   void both(Op op) {
     mapaccel_tune(tuning);
     op(&aided);
-    mapaccel_tune({MAPACCEL_PLAIN, 0});
+    mapaccel_tune({MAPACCEL_PLAIN, 0, 0});
     op(&plain);
   }
 
@@ -84,7 +84,9 @@ struct Twin {
     if (aided.capacity == 0) return;
     ASSERT_EQ(0, memcmp(aided.flags, plain.flags, maptable_flagwords(aided.capacity) * 4));
     for (uint32_t i = 0; i < aided.capacity; i++) {
-      if (maptable_islive(&aided, i)) ASSERT_EQ(0, memcmp(&aided.keys[i], &plain.keys[i], 8)) << i;
+      if (maptable_islive(&aided, i)) {
+        ASSERT_EQ(0, memcmp(&aided.keys[i], &plain.keys[i], 8)) << i;
+      }
     }
   }
 };
@@ -138,10 +140,10 @@ void workload(Twin &w, uint32_t n, uint32_t seed) {
 
 TEST(Aids, EveryTuningPlacesAsThePlainRules) {
   const MapAccelTuning tunings[] = {
-      {1, 0},     // the index of far keys and the jumps from the first step on
-      {0, 0},     // every key indexed, no walk at all
-      {2, 1000},  // every key indexed as soon as one is far
-      {3, 4},     // back and forth between the two as clustering comes and goes
+      {1, 0, 0},     // the index of far keys and the jumps from the first step on
+      {0, 0, 0},     // every key indexed, no walk at all
+      {2, 1000, 0},  // every key indexed as soon as one is far
+      {3, 4, 1},     // back and forth between the two as clustering comes and goes
       defaults,
   };
   for (const MapAccelTuning &t : tunings) {
@@ -153,7 +155,7 @@ TEST(Aids, EveryTuningPlacesAsThePlainRules) {
 
 
 TEST(Aids, LargeClusteredTablesPlaceAsThePlainRules) {
-  for (const MapAccelTuning &t : {MapAccelTuning{1, 0}, defaults}) {
+  for (const MapAccelTuning &t : {MapAccelTuning{1, 0, 0}, defaults}) {
     Twin w(t);
     for (uint32_t i = 1; i <= 200000; i++) ASSERT_NO_FATAL_FAILURE(w.put(i));
     for (uint32_t i = 1; i <= 200000; i += 97) ASSERT_NO_FATAL_FAILURE(w.erase(i));
@@ -172,7 +174,7 @@ TEST(Aids, TheirMemoryFailingChangesNoResult) {
     SCOPED_TRACE(testing::Message() << "aid allocation " << n << " fails");
     heap_cache_fail_at(n);
     {
-      Twin w({1, 8});
+      Twin w({1, 8, 0});
       workload(w, 300, 7);
     }
     unsigned long made = heap_cache_allocations();
