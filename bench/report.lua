@@ -4,7 +4,8 @@
 --
 -- RESULTS_DIR holds core.csv (Google Benchmark, aggregates only), script.tsv
 -- (script_bench.lua), steps.tsv (read_steps.lua), startup.csv (hyperfine
--- --export-csv) and machine.txt (name = value lines).  CHART_DIR receives the data files for the chart.
+-- --export-csv) and machine.txt (name = value lines); clustered.tsv
+-- (clustered.cpp) and the others below are optional.  CHART_DIR receives the data files for the chart.
 local dir, out, chartdir = arg[1], arg[2], arg[3]
 
 local function lines(path)
@@ -147,6 +148,24 @@ for _, l in ipairs(optlines(dir .. "/sequential.tsv")) do
 end
 table.sort(seqns)
 
+-- clustered[n][keys][rule] = {insert, read, miss, bytes}; clusterns and clusterkeys in file order
+local clustered, clusterns, clusterkeys = {}, {}, {}
+for _, l in ipairs(optlines(dir .. "/clustered.tsv")) do
+  local keys, n, rule, ins, rd, miss, bytes = l:match("^(%S+)\t(%d+)\t(%a+)\t(%S+)\t(%S+)\t(%S+)\t(%S+)")
+  if keys and keys ~= "keys" then
+    n = tonumber(n)
+    if not clustered[n] then
+      clustered[n] = {}
+      clusterns[#clusterns + 1] = n
+    end
+    if not clustered[n][keys] then
+      clustered[n][keys] = {}
+      if n == clusterns[1] then clusterkeys[#clusterkeys + 1] = keys end
+    end
+    clustered[n][keys][rule] = {tonumber(ins), tonumber(rd), tonumber(miss), tonumber(bytes)}
+  end
+end
+
 -- churn[i] = {remedy, maps, buckets, entries, peak heap MB, peak resident MB, resident MB after, s}
 local churn = {}
 for _, l in ipairs(optlines(dir .. "/churn.tsv")) do
@@ -259,6 +278,19 @@ do
       goal("script, random keys, " .. (sn == 100000 and "10^5" or "10^6") ..
         ": map read within 1.15x of the native floor", mr[sn] <= 1.15 * fl[sn],
         string.format("map %s ns, floor %s ns (%sx)", fmt(mr[sn]), fmt(fl[sn]), ratio(mr[sn], fl[sn])))
+    end
+  end
+  local big = clusterns[#clusterns]
+  if big == 10000000 then
+    local base = clustered[big].random and clustered[big].random.aids
+    for _, keys in ipairs(clusterkeys) do
+      local e = clustered[big][keys].aids
+      if keys ~= "random" and base and e then
+        goal("core, " .. keys .. " keys, 10^7, with the lookup aids: insert and read within 3x of random keys",
+          e[1] <= 3 * base[1] and e[2] <= 3 * base[2],
+          string.format("insert %s ns (%sx), read %s ns (%sx)", fmt(e[1]), ratio(e[1], base[1]),
+            fmt(e[2]), ratio(e[2], base[2])))
+      end
     end
   end
   local hello, lua
@@ -451,6 +483,35 @@ if #seqns > 0 then
     w("| ", n, " | ", h[1] or "–", " | ", fmt(t.insert), " | ", fmt(t.read), " | ", fmt(m.insert), " | ",
       fmt(m.read), " | ", fmt(r.insert), " | ", fmt(r.read), " | ", ratio(m.read, r.read), " | ",
       h[2] or "–", " | ", h[3] or "–", " | ", h[4] and string.format("%s (%d)", fmt(h[4]), h[5]) or "–", " |")
+  end
+  w("")
+end
+
+if #clusterns > 0 then
+  w("## Clustered keys: the lookup aids against the plain rules (table core)")
+  w("")
+  w("One table filled with the lookup aids and one by the plain rules alone, with the")
+  w("same keys in the same order, in one process; both then come out the same bit for")
+  w("bit (the benchmark checks). ns per operation: insert (every growth included),")
+  w("read back in shuffled order (the plain rules' reads on a random sample when their")
+  w("walks are long), and as many absent keys. Keys: random doubles with a full")
+  w("mantissa; the integers 1..n; 1.5..n+0.5; and `math.floor(math.random() * 2^31)`")
+  w("as the engine's generator makes them. Bytes per entry: the table and its aids")
+  w("(values are one shared string). The last columns compare with random keys under")
+  w("the same rule.")
+  w("")
+  w("| Keys | n | rule | insert | read | miss | bytes per entry | insert / random | read / random |")
+  w("|---|---:|---|---:|---:|---:|---:|---:|---:|")
+  for _, n in ipairs(clusterns) do
+    for _, keys in ipairs(clusterkeys) do
+      for _, rule in ipairs({"aids", "plain"}) do
+        local e, r = clustered[n][keys] and clustered[n][keys][rule], clustered[n].random and clustered[n].random[rule]
+        if e then
+          w("| ", keys, " | ", n, " | ", rule, " | ", fmt(e[1]), " | ", fmt(e[2]), " | ", fmt(e[3]), " | ",
+            fmt(e[4]), " | ", r and ratio(e[1], r[1]) or "–", " | ", r and ratio(e[2], r[2]) or "–", " |")
+        end
+      end
+    end
   end
   w("")
 end
