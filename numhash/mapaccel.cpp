@@ -38,14 +38,15 @@
 //   buckets (occupied > count).
 //
 // The trees are exact: every change of a flag word's states updates its two
-// bits.  The index holds exactly the far live keys, or exactly all.  Both are derived from
-// flags and keys alone, so they can be dropped at any time: the trees are
-// then built again from the flag array when a walk next goes far, while the
-// index can only be rebuilt by a rehash, which re-places every key anyway.
-// Until then a table that lost its index walks by the plain rules alone
-// (farsteps = MAPACCEL_PLAIN), and so does one whose aids could not be
-// allocated: memory for them never fails an operation.  A table whose keys
-// spread builds nothing, as no walk goes far.
+// bits.  The index holds exactly the far live keys, or exactly all.  All of
+// it is derived from flags and keys, so it can be dropped at any time: the
+// trees are built again from the flag array once walks past the hand-over
+// have cost as much as building them, while the index can only be rebuilt
+// by a rehash, which re-places every key anyway.  Until then a table that
+// lost its index walks by the plain rules alone (farsteps = MAPACCEL_PLAIN),
+// and so does one whose index could not be allocated: memory for the aids
+// never fails an operation.  A table whose keys spread builds next to
+// nothing, as few walks go far: an index of a few keys, and no trees.
 //
 // Memory comes from the cache heap (heap.h), which test builds fail apart
 // from the table's own allocations.

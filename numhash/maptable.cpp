@@ -113,8 +113,9 @@ static bool make_room(MapTable *t) {
 MapPutStatus maptable_put(MapTable *t, double key, uint32_t *bucket) {
   if (t->occupied >= t->grow_limit && !make_room(t)) return MAPTABLE_FAILED;
 
+  /* A table whose index holds every key hands over at once. */
   prefetch_far(t, key);
-  const uint32_t mask = t->capacity - 1, far = t->accel.farsteps;
+  const uint32_t mask = t->capacity - 1, far = t->accel.all ? 0 : t->accel.farsteps;
   uint32_t i = maptable_home(key, t->capacity), step = 0, st;
   /* Remember the last deleted bucket passed: the one nearest to the empty
   ** bucket that ends the probe is the one a new key reuses. */
