@@ -32,6 +32,13 @@
 //   numbers.  Only steps that cannot be empty are skipped, so the walk stops
 //   at the same step as the plain one.
 //
+//   Many keys often share one home, so the walk for the next of them would
+//   pass all the buckets its predecessors filled.  A small cache of recent
+//   homes keeps, for each, a step before which every bucket was found
+//   non-empty; that stays true until a rebuild or an emptying, as nothing
+//   else makes a bucket empty again, so the next walk from that home starts
+//   there.
+//
 //   Which deleted bucket did that walk pass last?  The holes tree does the
 //   same for words that hold a deleted bucket, walked backwards from the
 //   empty bucket's step; it is needed only while the table has deleted
@@ -68,6 +75,8 @@ constexpr uint32_t DELETED_BITS = 0x55555555u;  // the deleted bit of each bucke
 ** out), and a walk that long is still cheaper than an index look-up where
 ** clustered keys stay in the cache. */
 MapAccelTuning tuned = {32, 8, 1};
+
+constexpr uint32_t FRONT_SLOTS = 256;
 
 inline uint32_t state_in(const uint32_t *flags, uint32_t i) {
   return (flags[i >> 4] >> ((i & 15u) << 1)) & 3u;
@@ -224,9 +233,19 @@ uint32_t mapaccel_next_empty(MapAccel *a, const uint32_t *flags, uint32_t capaci
   const bool fit = trees_fit(a, capacity);
   const BitTreeShape s = fit ? bittree_shape(capacity >> 4) : BitTreeShape{};
   const uint64_t *roomy = nullptr;
+  /* Start where the last walk from the same home found the first empty. */
+  const uint32_t home = (uint32_t)((i - (uint64_t)step * (step + 1) / 2) & mask);
+  MapFront *front = a->front ? &a->front[home & (FRONT_SLOTS - 1)] : nullptr;
+  if (front && front->home1 == home + 1 && front->step > step) {
+    step = front->step;
+    i = (uint32_t)((home + (uint64_t)step * (step + 1) / 2) & mask);
+  }
   for (uint32_t plain = 0;; plain++) {
-    if (fit && !roomy && plain % 16 == 0)
+    if (fit && !roomy && plain % 16 == 0) {
       roomy = tree_for_walk(a, &a->roomy, flags, capacity, EMPTY_BITS, s, plain ? 16 : 0);
+      if (roomy && !a->front)
+        a->front = (MapFront *)heap_cache_calloc(FRONT_SLOTS, sizeof(MapFront));
+    }
     if (roomy && !bittree_get(roomy, i >> 4)) {
       /* Skip every step that lands before the next word with room. */
       uint32_t w = i >> 4, next = bittree_next(roomy, s, w + 1);
@@ -245,6 +264,7 @@ uint32_t mapaccel_next_empty(MapAccel *a, const uint32_t *flags, uint32_t capaci
     if (state_in(flags, i) == MAPTABLE_EMPTY) break;
     i = (i + ++step) & mask;
   }
+  if (front) *front = MapFront{home + 1, step};
   *stepp = step;
   return i;
 }
@@ -320,7 +340,9 @@ void mapaccel_note_placed(MapAccel *a, const uint32_t *flags, uint32_t i, uint32
 void mapaccel_rebuilding(MapAccel *a, uint32_t capacity, uint32_t limit) {
   heap_cache_free(a->roomy);
   heap_cache_free(a->holes);
+  heap_cache_free(a->front);
   a->roomy = a->holes = nullptr;
+  a->front = nullptr;
   a->treecap = 0;
   a->walked = 0;
   a->farsteps = tuned.farsteps;
@@ -352,6 +374,8 @@ void mapaccel_drop(MapAccel *a) {
   farindex_free(&a->index);
   heap_cache_free(a->roomy);
   heap_cache_free(a->holes);
+  heap_cache_free(a->front);
   a->roomy = a->holes = nullptr;
+  a->front = nullptr;
   a->treecap = a->all = 0;
 }
