@@ -2,7 +2,7 @@
 # bench.sh: installs what the benchmarks need, builds them into build-bench/,
 # runs them all and writes docs/benchmarks.md and docs/benchmarks.png.
 #
-# BENCH_QUICK=1 takes fewer repetitions, for a try-out (about a minute).
+# BENCH_QUICK=1 takes fewer repetitions and smaller maps, for a try-out.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
