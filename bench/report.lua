@@ -472,10 +472,10 @@ if #seqns > 0 then
   w("")
   w("The keys 1..n inserted in order and read back shuffled, one pass each, in one")
   w("process with random keys in a map and the same integers in a table; ns per")
-  w("operation. Buckets per find: the probe sequence walked for every 97th key in the")
+  w("operation. Buckets to a key: how far along its probe sequence every 97th key lies in the")
   w("finished map.")
   w("")
-  w("| n | map buckets | table insert | table read | map insert | map read | random map insert | random map read | seq/random read | home buckets used | most keys on one | buckets per find (max) |")
+  w("| n | map buckets | table insert | table read | map insert | map read | random map insert | random map read | seq/random read | home buckets used | most keys on one | buckets to a key (max) |")
   w("|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|")
   for _, n in ipairs(seqns) do
     local e, h = seq[n], seqhomes[n] or {}
