@@ -80,10 +80,6 @@ MapAccelTuning tuned = {32, 8, 1};
 
 constexpr uint32_t FRONT_SLOTS = 256;
 
-inline uint32_t state_in(const uint32_t *flags, uint32_t i) {
-  return (flags[i >> 4] >> ((i & 15u) << 1)) & 3u;
-}
-
 
 /* ------------------------------------------------------------------------
 ** The trees
@@ -193,7 +189,7 @@ void index_all(MapTable *t) {
   }
   for (uint32_t i = 0; i < t->capacity; i++) {
     double key = t->keys[i];
-    if (state_in(t->flags, i) != MAPTABLE_LIVE || key != key) continue;
+    if (maptable_state_in(t->flags, i) != MAPTABLE_LIVE || key != key) continue;
     if (!farindex_add_new(&all, key, i)) {
       farindex_free(&all);
       return;
@@ -236,11 +232,11 @@ uint32_t mapaccel_next_empty(MapAccel *a, const uint32_t *flags, uint32_t capaci
   const BitTreeShape s = fit ? bittree_shape(capacity >> 4) : BitTreeShape{};
   const uint64_t *roomy = nullptr;
   /* Start where the last walk from the same home found the first empty. */
-  const uint32_t home = (uint32_t)((i - (uint64_t)step * (step + 1) / 2) & mask);
+  const uint32_t home = (uint32_t)((i - ahead(0, step)) & mask);
   MapFront *front = a->front ? &a->front[home & (FRONT_SLOTS - 1)] : nullptr;
   if (front && front->home1 == home + 1 && front->step > step) {
     step = front->step;
-    i = (uint32_t)((home + (uint64_t)step * (step + 1) / 2) & mask);
+    i = (uint32_t)((home + ahead(0, step)) & mask);
   }
   for (uint32_t plain = 0;; plain++) {
     if (fit && !roomy && plain % 16 == 0) {
@@ -263,7 +259,7 @@ uint32_t mapaccel_next_empty(MapAccel *a, const uint32_t *flags, uint32_t capaci
       step += (uint32_t)j;
       continue;
     }
-    if (state_in(flags, i) == MAPTABLE_EMPTY) break;
+    if (maptable_state_in(flags, i) == MAPTABLE_EMPTY) break;
     i = (i + ++step) & mask;
   }
   if (front) *front = MapFront{home + 1, step};
@@ -300,7 +296,7 @@ uint32_t mapaccel_last_deleted(MapTable *t, uint32_t i, uint32_t step, uint32_t 
       k -= (uint32_t)j;
       continue;
     }
-    if (state_in(t->flags, p) == MAPTABLE_DELETED) {
+    if (maptable_state_in(t->flags, p) == MAPTABLE_DELETED) {
       *sitestep = k;
       return p;
     }

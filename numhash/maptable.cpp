@@ -36,9 +36,6 @@
 
 static inline uint32_t shift(uint32_t i) { return (i & 15u) << 1; }
 
-static inline uint32_t state_in(const uint32_t *flags, uint32_t i) {
-  return (flags[i >> 4] >> shift(i)) & 3u;
-}
 
 static inline void set_live(uint32_t *flags, uint32_t i) {
   flags[i >> 4] &= ~(3u << shift(i));
@@ -48,10 +45,14 @@ static inline void set_deleted(uint32_t *flags, uint32_t i) {
   flags[i >> 4] |= 1u << shift(i);
 }
 
-/* Bucket i, probe step `step` from the key's home, has just become live. */
+/* Whether the aids must hear of a bucket that became live `step` probe
+** steps from its key's home. */
+static inline bool noted(const MapAccel *a, uint32_t step) {
+  return step >= a->farsteps || a->all || a->treecap;
+}
+
 static inline void claimed(MapTable *t, uint32_t i, uint32_t step, double key) {
-  const MapAccel *a = &t->accel;
-  if (step >= a->farsteps || a->all || a->treecap) mapaccel_note_claim(t, i, step, key);
+  if (noted(&t->accel, step)) mapaccel_note_claim(t, i, step, key);
 }
 
 /* When the far keys are many, the key's index slot is fetched while the
@@ -88,7 +89,7 @@ uint32_t maptable_find(const MapTable *t, double key) {
   uint32_t i = start, step = 0;
   for (;;) {
     if (step == far) return mapaccel_find_far(t, key);  /* the rest is indexed */
-    uint32_t st = state_in(t->flags, i);
+    uint32_t st = maptable_state_in(t->flags, i);
     if (st == MAPTABLE_EMPTY) return MAPTABLE_ABSENT;
     if (st == MAPTABLE_LIVE && t->keys[i] == key) return i;
     i = (i + ++step) & mask;
@@ -138,7 +139,7 @@ MapPutStatus maptable_put(MapTable *t, double key, uint32_t *bucket) {
       st = MAPTABLE_EMPTY;
       break;
     }
-    st = state_in(t->flags, i);
+    st = maptable_state_in(t->flags, i);
     if (st == MAPTABLE_EMPTY) break;
     if (st == MAPTABLE_LIVE && t->keys[i] == key) {
       *bucket = i;
@@ -167,7 +168,7 @@ MapPutStatus maptable_put(MapTable *t, double key, uint32_t *bucket) {
 
 
 void maptable_erase(MapTable *t, uint32_t bucket) {
-  if (bucket >= t->capacity || state_in(t->flags, bucket) != MAPTABLE_LIVE) return;
+  if (bucket >= t->capacity || maptable_state_in(t->flags, bucket) != MAPTABLE_LIVE) return;
   set_deleted(t->flags, bucket);
   t->count--;
   if (t->accel.index.count || t->accel.holes) mapaccel_note_erase(t, bucket);
@@ -182,7 +183,7 @@ static void replace_entries(MapTable *t, uint32_t *nflags, uint32_t ncap) {
   uint32_t *oflags = t->flags;
   const uint32_t oldcap = t->capacity, mask = ncap - 1;
   for (uint32_t j = 0; j < oldcap; j++) {
-    if (state_in(oflags, j) != MAPTABLE_LIVE) continue;
+    if (maptable_state_in(oflags, j) != MAPTABLE_LIVE) continue;
     double key = t->keys[j];
     char *value = t->values[j];
     set_deleted(oflags, j);
@@ -193,13 +194,12 @@ static void replace_entries(MapTable *t, uint32_t *nflags, uint32_t ncap) {
           i = mapaccel_next_empty(&t->accel, nflags, ncap, i, &step);
           break;
         }
-        if (state_in(nflags, i) == MAPTABLE_EMPTY) break;
+        if (maptable_state_in(nflags, i) == MAPTABLE_EMPTY) break;
         i = (i + ++step) & mask;
       }
       set_live(nflags, i);
-      if (step >= t->accel.farsteps || t->accel.all || t->accel.treecap)
-        mapaccel_note_placed(&t->accel, nflags, i, step, key);
-      if (i < oldcap && state_in(oflags, i) == MAPTABLE_LIVE) {
+      if (noted(&t->accel, step)) mapaccel_note_placed(&t->accel, nflags, i, step, key);
+      if (i < oldcap && maptable_state_in(oflags, i) == MAPTABLE_LIVE) {
         double k = t->keys[i];
         char *v = t->values[i];
         t->keys[i] = key;

@@ -38,8 +38,13 @@ constexpr uint32_t MAPTABLE_ABSENT = UINT32_MAX;
 /* Flag arrays are filled with this byte, which makes every bucket empty. */
 constexpr unsigned char MAPTABLE_EMPTY_FILL = 0xAA;
 
+/* The state of bucket i in a flag array, the table's or one being filled. */
+static inline uint32_t maptable_state_in(const uint32_t *flags, uint32_t i) {
+  return (flags[i >> 4] >> ((i & 15u) << 1)) & 3u;
+}
+
 static inline uint32_t maptable_state(const MapTable *t, uint32_t i) {
-  return (t->flags[i >> 4] >> ((i & 15u) << 1)) & 3u;
+  return maptable_state_in(t->flags, i);
 }
 
 static inline bool maptable_islive(const MapTable *t, uint32_t i) {
