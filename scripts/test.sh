@@ -2,12 +2,12 @@
 # test.sh: sets up, builds and runs every test.
 #
 # The native suite always runs; then each further stage that exists, in
-# this order: package, sanitize, memcheck, fuzz, windows.  OVREL_STAGES="native
+# this order: package, sanitize, memcheck, fuzz, coverage, windows.  OVREL_STAGES="native
 # memcheck" (say) runs only those.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-stages=${OVREL_STAGES:-native package sanitize memcheck fuzz windows}
+stages=${OVREL_STAGES:-native package sanitize memcheck fuzz coverage windows}
 
 scripts/setup.sh
 for stage in $stages; do
