@@ -100,6 +100,9 @@ add_library(lua51_core OBJECT ${lua51_core_sources}
   ${CMAKE_CURRENT_LIST_DIR}/lua51-windows/lwinpath.c)
 target_compile_definitions(lua51_core PUBLIC LUA_BUILD_AS_DLL)
 target_include_directories(lua51_core PUBLIC ${lua51_src})
+# The long-name prefix is the launcher's rule too.
+set_source_files_properties(${CMAKE_CURRENT_LIST_DIR}/lua51-windows/lwinpath.c PROPERTIES
+  INCLUDE_DIRECTORIES ${PROJECT_SOURCE_DIR}/launcher)
 target_compile_options(lua51_core PRIVATE -w)  # the engine as released
 
 # What links the engine links ovrel.dll, which holds it; ovrel itself only

@@ -1,5 +1,6 @@
 // objects.cpp: environments, user type names and frozen marks of objects.
 #include "ovrel.h"
+#include "stack.h"
 
 /* The engine gives every userdata an environment table and has no user
 ** type names or frozen marks.  Names and marks are kept in weak-keyed
@@ -9,11 +10,6 @@
 static const char NOENV[] = "ovrel.noenv";
 static const char UTYPES[] = "ovrel.utypes";
 static const char FROZEN[] = "ovrel.frozen";
-
-
-static int absindex(lua_State *L, int idx) {
-  return (idx < 0 && idx > LUA_REGISTRYINDEX) ? lua_gettop(L) + idx + 1 : idx;
-}
 
 
 /* Pushes the registry table named key, made on first use. */

@@ -1,5 +1,6 @@
 // values.cpp: type codes, conversions, raw stores and registration.
 #include "ovrel.h"
+#include "stack.h"
 
 #include <stdlib.h>
 #include <string.h>
@@ -45,7 +46,7 @@ char *ovr_tostring(lua_State *L, int idx) {
 
 
 void ovr_rawsetfield(lua_State *L, int idx, const char *k) {
-  if (idx < 0 && idx > LUA_REGISTRYINDEX) idx = lua_gettop(L) + idx + 1;
+  idx = absindex(L, idx);
   lua_pushstring(L, k);   /* value key */
   lua_insert(L, -2);      /* key value */
   lua_rawset(L, idx);

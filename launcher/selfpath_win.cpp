@@ -7,6 +7,8 @@
 #include <string.h>
 #include <windows.h>
 
+#include "widepath.h"
+
 
 /* SearchPathA leaves errno alone; give the report its true reason. */
 static void seterrno(DWORD code) {
@@ -45,40 +47,23 @@ int selfpath(const char *name, char *filename, size_t size) {
 ** ------------------------------------------------------------------------ */
 
 #define WIDE_MAX 32768  /* no name the system takes is longer */
-#define PREFIX_ROOM 8   /* for \\?\UNC\ in place of the \\ of a share */
 
 
-/* The running program's module file name, at PREFIX_ROOM characters into
+/* The running program's module file name, at WIDEPATH_ROOM characters into
 ** the heap block *block, grown until the name fits; NULL when the system
 ** gives none or memory runs out. */
 static wchar_t *modulename(wchar_t **block) {
   for (DWORD size = MAX_PATH;; size *= 2) {
-    wchar_t *w = (wchar_t *)malloc((PREFIX_ROOM + size) * sizeof(wchar_t));
+    wchar_t *w = (wchar_t *)malloc((WIDEPATH_ROOM + size) * sizeof(wchar_t));
     if (w == NULL) return NULL;
-    DWORD n = GetModuleFileNameW(NULL, w + PREFIX_ROOM, size);
+    DWORD n = GetModuleFileNameW(NULL, w + WIDEPATH_ROOM, size);
     if (n > 0 && n < size) {  /* a name cut short fills the buffer */
       *block = w;
-      return w + PREFIX_ROOM;
+      return w + WIDEPATH_ROOM;
     }
     free(w);
     if (n == 0 || size >= WIDE_MAX) return NULL;
   }
-}
-
-
-/* The full name as the wide-character calls open it: from MAX_PATH
-** characters on, only with the prefix that lifts the limit, written into
-** the room before the name. */
-static const wchar_t *unlimited(wchar_t *name) {
-  if (wcslen(name) < MAX_PATH || wcsncmp(name, L"\\\\?\\", 4) == 0 ||
-      wcsncmp(name, L"\\\\.\\", 4) == 0)
-    return name;
-  if (name[0] == L'\\' && name[1] == L'\\') {  /* \\server\share: \\?\UNC\server */
-    memcpy(name - 6, L"\\\\?\\UNC", 7 * sizeof(wchar_t));
-    return name - 6;
-  }
-  memcpy(name - 4, L"\\\\?\\", 4 * sizeof(wchar_t));
-  return name - 4;
 }
 
 
@@ -118,7 +103,12 @@ FILE *selfopen(const char *name, char *filename, size_t size, char **shown) {
     errno = why;
     return NULL;
   }
-  FILE *f = _wfopen(unlimited(own), L"rb");
+  const wchar_t *open = own;
+  if (widepath_limited(own)) {
+    widepath_prefix(block);
+    open = block;
+  }
+  FILE *f = _wfopen(open, L"rb");
   free(block);
   if (f == NULL) {
     free(ansi);

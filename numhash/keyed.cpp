@@ -83,8 +83,7 @@ int numhash_resize(lua_State *L) {
   if (!t) return luaL_error(L, MSG_UNINITIALIZED, "numhash.resize");
   uint32_t old = t->capacity;
   uint32_t n = (uint32_t)ovr_checknonnegint(L, 2);
-  uint32_t d = 1;
-  while (d < n) d <<= 1;
+  uint32_t d = tools_nextpow2u32(n > 1 ? n : 1);  /* 1 for 0 too: an unsized map grows */
   if (d > old) maptable_rehash(t, d);  /* a failure keeps the old size */
   luaL_checkstack(L, 2, MSG_NOSTACK);
   lua_pushboolean(L, t->capacity != old);

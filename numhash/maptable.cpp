@@ -32,6 +32,7 @@
 #include <string.h>
 
 #include "heap.h"
+#include "ovrel.h"
 
 
 static inline uint32_t shift(uint32_t i) { return (i & 15u) << 1; }
@@ -62,14 +63,9 @@ static inline void prefetch_far(const MapTable *t, double key) {
 }
 
 
+/* The runtime's rounding: 0 for 0 and for more than 2^31, raised to 4. */
 uint32_t maptable_sizefor(uint32_t requested) {
-  uint32_t n = requested - 1;
-  n |= n >> 1;
-  n |= n >> 2;
-  n |= n >> 4;
-  n |= n >> 8;
-  n |= n >> 16;
-  n += 1;
+  uint32_t n = tools_nextpow2u32(requested);
   return n < 4 ? 4 : n;
 }
 

@@ -23,6 +23,8 @@
 #include "lua.h"
 #include "lauxlib.h"
 
+#include "widepath.h"
+
 
 /* No name the system takes is longer (with a "\\?\UNC\" prefix). */
 #define WIDE_MAX 32768
@@ -35,31 +37,22 @@ static int plainascii (const char *s) {
 }
 
 
-/* A name of MAX_PATH characters or more reaches the file only as an
-** absolute name with the "\\?\" prefix, which turns off the limit and
-** every rewriting of the name: so it is made absolute first.  Returns w
+/* A long name is made absolute, then prefixed (widepath.h).  Returns w
 ** itself when it is short or cannot be made so. */
 static wchar_t *unlimited (wchar_t *w) {
   DWORD n;
   wchar_t *full;
-  if (wcslen(w) < MAX_PATH ||
-      wcsncmp(w, L"\\\\?\\", 4) == 0 || wcsncmp(w, L"\\\\.\\", 4) == 0)
-    return w;
+  if (!widepath_limited(w)) return w;
   n = GetFullPathNameW(w, 0, NULL, NULL);  /* length with terminator */
   if (n == 0 || n > WIDE_MAX) return w;
-  full = (wchar_t *)malloc((n + 6) * sizeof(wchar_t));  /* room for a prefix */
+  full = (wchar_t *)malloc((n + WIDEPATH_ROOM) * sizeof(wchar_t));
   if (full == NULL) return w;
-  if (GetFullPathNameW(w, n, full + 6, NULL) + 1 != n) {
+  if (GetFullPathNameW(w, n, full + WIDEPATH_ROOM, NULL) + 1 != n) {
     free(full);
     return w;
   }
   free(w);
-  if (full[6] == L'\\' && full[7] == L'\\')  /* \\server\share: \\?\UNC\server */
-    memcpy(full, L"\\\\?\\UNC\\", 8 * sizeof(wchar_t));
-  else {
-    memcpy(full + 2, L"\\\\?\\", 4 * sizeof(wchar_t));
-    memmove(full, full + 2, (n + 4) * sizeof(wchar_t));
-  }
+  widepath_prefix(full);
   return full;
 }
 
