@@ -17,6 +17,8 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "engine.h"
+
 /* Runs once at start: the searcher, and arg for programs written for the
 ** stock interpreter, whose layout args already has.  A module's "#" first
 ** line is dropped, its newline kept, as loading it from its file does, and
@@ -39,13 +41,6 @@ static const char body[] = SEARCHER
 /* Programs made before read back as well. */
 static const char head1[] = "do --[[ovrelglue 1]] local m={";
 static const char body1[] = SEARCHER "end return as(ld(t,\"@\"..e[2])) end " NOTFOUND;
-
-
-size_t preludeat(const std::string &text) {
-  if (text.empty() || text[0] != '#') return 0;
-  size_t nl = text.find('\n');
-  return nl == std::string::npos ? std::string::npos : nl + 1;
-}
 
 
 /* ------------------------------------------------------------------------
@@ -78,7 +73,7 @@ static void quote(std::string *out, const std::string &s) {
 
 std::string makebundle(const std::string &scriptname, const std::string &text,
                        const std::vector<Module> &modules) {
-  size_t at = preludeat(text);
+  size_t at = hashline(text);
   std::string out = text.substr(0, at);
   out += head;
   quote(&out, scriptname);
@@ -155,7 +150,7 @@ static int unquote(const std::string &s, size_t *i, std::string *out, size_t *n 
 
 
 int readbundle(const std::string &chunk, Bundle *b, int withtext) {
-  size_t at = preludeat(chunk), i = at;
+  size_t at = hashline(chunk), i = at;
   if (at == std::string::npos) return 0;
   int first = literal(chunk, &i, head1);
   if (!first && !literal(chunk, &i, head)) return 0;

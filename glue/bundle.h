@@ -13,13 +13,10 @@ struct Bundle {
   size_t at, len;               /* where the prelude lies in the chunk */
 };
 
-/* Where the prelude goes: the start of the script, or the start of its
-** second line after a "#" line.  npos for a script that is one "#" line,
-** which the launcher runs as an empty chunk. */
-size_t preludeat(const std::string &text);
-
-/* text with a prelude of one line at preludeat(text) that registers the
-** modules for require and sets arg; every line of text keeps its number. */
+/* text with a prelude of one line that registers the modules for require
+** and sets arg, at the start or after a "#" first line (hashline); every
+** line of text keeps its number.  A script that is one "#" line, which the
+** launcher runs as an empty chunk, takes none. */
 std::string makebundle(const std::string &scriptname, const std::string &text,
                        const std::vector<Module> &modules);
 

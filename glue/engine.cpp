@@ -18,11 +18,18 @@ int precompiled(const std::string &text) {
 }
 
 
-std::string launcherchunk(const std::string &text) {
-  if (text.empty() || text[0] != '#') return text;
+size_t hashline(const std::string &text) {
+  if (text.empty() || text[0] != '#') return 0;
   size_t nl = text.find('\n');
-  if (nl == std::string::npos) return std::string();
-  return text.substr(text.compare(nl + 1, 4, LUA_SIGNATURE) == 0 ? nl + 1 : nl);
+  return nl == std::string::npos ? std::string::npos : nl + 1;
+}
+
+
+std::string launcherchunk(const std::string &text) {
+  size_t second = hashline(text);
+  if (second == 0) return text;
+  if (second == std::string::npos) return std::string();
+  return text.substr(text.compare(second, 4, LUA_SIGNATURE) == 0 ? second : second - 1);
 }
 
 

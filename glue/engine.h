@@ -8,6 +8,11 @@
 /* A precompiled chunk, which the loader takes as it is. */
 int precompiled(const std::string &text);
 
+/* Where the second line starts when the first begins with "#", the line
+** the launcher skips: 0 when there is no such line, npos when text is that
+** one line. */
+size_t hashline(const std::string &text);
+
 /* The chunk the loader is handed: a first line beginning with "#" is
 ** dropped, its newline kept, so line numbers stay those of text; before a
 ** precompiled chunk the newline goes too, as the engine takes it. */

@@ -70,9 +70,7 @@ std::string readstdin(void) {
   size_t got;
   while ((got = fread(buff, 1, sizeof buff, stdin)) > 0) {
     s.append(buff, got);
-    if (s.size() > (size_t)INT32_MAX)
-      die("the script on standard input is too large (the trailer holds at most %ld bytes)",
-          (long)INT32_MAX);
+    if (s.size() > (size_t)INT32_MAX) fitstrailer("the script on standard input", -1);
   }
   if (ferror(stdin)) die("cannot read standard input: %s", strerror(errno));
   return s;
@@ -193,6 +191,30 @@ std::string scriptbytes(FILE *f, const char *path, const Glue *glue, size_t most
 /* ------------------------------------------------------------------------
 ** Paths
 ** --------------------------------------------------------------------- */
+
+void fitstrailer(const char *what, int64_t bytes) {
+  if (bytes < 0)
+    die("%s is too large (the trailer holds at most %ld bytes)", what, (long)INT32_MAX);
+  if (bytes > INT32_MAX)
+    die("%s is too large (%lld bytes; the trailer holds at most %ld)", what, (long long)bytes,
+        (long)INT32_MAX);
+}
+
+
+int plainparts(const std::string &s, char sep) {
+  if (s.empty()) return 0;
+  for (char c : {'/', '\\', ':'})
+    if (c != sep && s.find(c) != std::string::npos) return 0;
+  size_t start = 0;
+  for (;;) {
+    size_t end = s.find(sep, start);
+    std::string part = s.substr(start, end == std::string::npos ? std::string::npos : end - start);
+    if (part.empty() || part == "." || part == "..") return 0;
+    if (end == std::string::npos) return 1;
+    start = end + 1;
+  }
+}
+
 
 size_t folderlen(const std::string &path) {
   size_t slash = path.find_last_of(

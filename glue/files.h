@@ -53,6 +53,16 @@ std::string scriptbytes(FILE *f, const char *path, const Glue *glue, size_t most
 ** bare name. */
 size_t folderlen(const std::string &path);
 
+/* Refuses what holds more bytes than the trailer can point at: "what is
+** too large".  A negative count is one not known in full. */
+void fitstrailer(const char *what, int64_t bytes);
+
+/* Whether s, split at sep, names a path below a folder: it is not empty,
+** holds no separator of paths or drive mark other than sep, and no part is
+** empty, "." or "..".  A module name's parts are split at '.', a relative
+** path's at '/'. */
+int plainparts(const std::string &s, char sep);
+
 /* The file that writing to path replaces: a symbolic link is followed to
 ** its target, so the link stays a link. */
 std::string throughlink(const char *path);

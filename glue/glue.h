@@ -1,25 +1,12 @@
-// glue.h: what every part of the glue tool shares: the one report and exit,
-// and the records that pass between its jobs.
+// glue.h: what every part of the glue tool shares: the one report and exit
+// (report.h), and the records that pass between its jobs.
 #ifndef OVREL_GLUE_H
 #define OVREL_GLUE_H
 
 #include <string>
 #include <vector>
 
-/* Writes "ovrelglue: message" to stderr, removes a half-written output and
-** exits with status 1. */
-[[noreturn]] void die(const char *fmt, ...)
-#if defined(__GNUC__)
-    __attribute__((format(printf, 1, 2)))
-#endif
-    ;
-
-/* One line "ovrelglue: message" on stderr, for the summary. */
-void note(const char *fmt, ...)
-#if defined(__GNUC__)
-    __attribute__((format(printf, 1, 2)))
-#endif
-    ;
+#include "report.h"
 
 /* A Lua module packed into a program. */
 struct Module {

@@ -137,9 +137,7 @@ static std::string readscript(const Job &job) {
   if (strcmp(job.script, "-") == 0) return readstdin();
   int64_t len;
   FILE *f = openfile(job.script, &len);
-  if (len > INT32_MAX)
-    die("%s is too large (%lld bytes; the trailer holds at most %ld)", job.script,
-        (long long)len, (long)INT32_MAX);
+  fitstrailer(job.script, len);
   std::string text = readbytes(f, job.script, len);
   fclose(f);
   return text;
@@ -183,9 +181,7 @@ static FILE *openlauncher(const char *path, int64_t *image) {
   if (!executable(path)) die("%s is no launcher: it is not an executable image", path);
   if (trailer(l, path, *image, &glue, &at))
     die("%s carries a script of its own; name a bare launcher", path);
-  if (*image > INT32_MAX)
-    die("%s is too large (%lld bytes; the trailer holds at most %ld)", path, (long long)*image,
-        (long)INT32_MAX);
+  fitstrailer(path, *image);
   return l;
 }
 
@@ -235,14 +231,12 @@ int makeprogram(const Job &job) {
   std::vector<std::string> missing, sealed;
   std::vector<Left> unfit;
   std::string chunk = text;
-  if (!job.plain && !precompiled(text) && preludeat(text) != std::string::npos) {
+  if (!job.plain && !precompiled(text) && hashline(text) != std::string::npos) {
     gather(job, text, scriptdir, &found, &missing, &unfit, &sealed);
     chunk = makebundle(fromstdin ? "stdin.lua" : std::string(job.script + baselen(job.script)), text, found);
     std::string message = compileerror(launcherchunk(chunk), "=");
     if (!message.empty()) die("the bundled program does not compile: %s", message.c_str());
-    if (chunk.size() > (size_t)INT32_MAX)
-      die("the bundled program is too large (%lu bytes; the trailer holds at most %ld)",
-          (unsigned long)chunk.size(), (long)INT32_MAX);
+    fitstrailer("the bundled program", (int64_t)chunk.size());
   }
 
   std::vector<Dep> deps = travellers(job.launcher, nativepath(scriptdir, job.tooldir), missing);

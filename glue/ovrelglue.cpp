@@ -2,14 +2,13 @@
 // script, bundling the Lua modules the script requires; shows and extracts
 // what a program carries.
 //
-// This file is the tool's face: the usage, the options (doargs) and the one
-// place that reports (die, note).  The jobs live in make.cpp (making a
-// program), show.cpp (--show, --extract), bundle.cpp (the modules inside a
-// chunk), search.cpp and bytecode.cpp (finding them), deps.cpp (what
-// travels beside a program), files.cpp (reading) and writing.cpp (safe
-// writing).  Every refusal is one line "ovrelglue: ..." and exit status 1,
-// with nothing written.
-#include <stdarg.h>
+// This file is the tool's face: the usage and the options (doargs), and
+// which job they ask for.  The jobs live in make.cpp (making a program),
+// show.cpp (--show, --extract), bundle.cpp (the modules inside a chunk),
+// search.cpp and bytecode.cpp (finding them), deps.cpp (what travels beside
+// a program), files.cpp (reading) and writing.cpp (safe writing).  Every
+// refusal goes through report.cpp: one line "ovrelglue: ..." and exit
+// status 1, with nothing written.
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -20,8 +19,6 @@ extern "C" {
 #include <lua.h>
 }
 
-#include "files.h"
-#include "writing.h"
 #include "glue.h"
 #include "make.h"
 #include "selfpath.h"
@@ -79,36 +76,6 @@ static const char usage[] =
     "DIR/script.d/NAME, where it hides no module; a plain program's script as\n"
     "DIR/script.lua.  DIR is made whole or not at all.  To glue it again:\n"
     "ovrelglue DIR/script.d/NAME -I DIR ...\n";
-
-
-/* ------------------------------------------------------------------------
-** Reports
-** --------------------------------------------------------------------- */
-
-static void report(const char *fmt, va_list ap) {
-  fflush(stdout);
-  fputs("ovrelglue: ", stderr);
-  vfprintf(stderr, fmt, ap);
-  fputc('\n', stderr);
-}
-
-
-[[noreturn]] void die(const char *fmt, ...) {
-  va_list ap;
-  va_start(ap, fmt);
-  report(fmt, ap);
-  va_end(ap);
-  droptemp();
-  exit(EXIT_FAILURE);
-}
-
-
-void note(const char *fmt, ...) {
-  va_list ap;
-  va_start(ap, fmt);
-  report(fmt, ap);
-  va_end(ap);
-}
 
 
 /* ------------------------------------------------------------------------

@@ -214,15 +214,7 @@ static int pathsep(char c) {
 
 
 int goodname(const std::string &name) {
-  if (name.empty() || name.find_first_of("/\\:") != std::string::npos) return 0;
-  size_t start = 0;
-  for (;;) {
-    size_t dot = name.find('.', start);
-    size_t n = (dot == std::string::npos ? name.size() : dot) - start;
-    if (n == 0) return 0;  /* "a..b", ".a", "a." */
-    if (dot == std::string::npos) return 1;
-    start = dot + 1;
-  }
+  return plainparts(name, '.');
 }
 
 
@@ -286,9 +278,7 @@ int findmodule(const std::vector<std::string> &templates, const std::string &nam
     if (!isfile(path.c_str())) continue;
     int64_t len;
     FILE *f = openfile(path.c_str(), &len);
-    if (len > INT32_MAX)
-      die("%s is too large (%lld bytes; the trailer holds at most %ld)", path.c_str(),
-          (long long)len, (long)INT32_MAX);
+    fitstrailer(path.c_str(), len);
     m->name = name;
     m->source = path;
     m->text = readbytes(f, path.c_str(), len);

@@ -83,21 +83,6 @@ int showprogram(const char *path) {
 }
 
 
-/* A path below the folder it is written to: no absolute path, no drive,
-** no empty, "." or ".." part. */
-static int below(const std::string &rel) {
-  if (rel.empty() || rel.find_first_of("\\:") != std::string::npos) return 0;
-  size_t start = 0;
-  for (;;) {
-    size_t slash = rel.find('/', start);
-    std::string part = rel.substr(start, slash == std::string::npos ? std::string::npos : slash - start);
-    if (part.empty() || part == "." || part == "..") return 0;
-    if (slash == std::string::npos) return 1;
-    start = slash + 1;
-  }
-}
-
-
 struct Entry {
   std::string rel;
   const std::string *bytes;
@@ -109,12 +94,12 @@ struct Entry {
 ** is no module's, and the script shadows none when the tree is glued
 ** again. */
 static std::vector<Entry> entries(const char *path, const Bundle &b, const std::string &script) {
-  if (!below(b.script) || b.script.find('/') != std::string::npos)
+  if (!plainparts(b.script, '/') || b.script.find('/') != std::string::npos)
     die("%s names its script %s, which is no plain file name", path, printable(b.script, 200).c_str());
   std::vector<Entry> files = {{SCRIPT_FOLDER "/" + b.script, &script}};
   std::unordered_map<std::string, size_t> at = {{files[0].rel, 0}};
   for (const Module &m : b.modules) {
-    if (!below(m.rel))
+    if (!plainparts(m.rel, '/'))
       die("%s carries module %s as %s, a path outside the folder", path,
           printable(m.name, 200).c_str(), printable(m.rel, 4096).c_str());
     auto seen = at.emplace(m.rel, files.size());

@@ -18,65 +18,15 @@
 #include <windows.h>
 #else
 #include <fcntl.h>
-#include <signal.h>
 #include <unistd.h>
 #endif
 
 #include "files.h"
-#include "glue.h"
+#include "report.h"
 
-/* What is half-written: the temporary output, or the private folder an
-** extraction fills and what has been made in it, in order.  Every refusal
-** and every stop signal removes it. */
-static std::string tmpname, tmpfolder;
-static std::vector<std::string> made;
-static int replacing;  /* the output exists: its mode and owner carry over */
+/* The existing output being replaced: its mode and owner carry over. */
+static int replacing;
 static Stat replaced;
-
-
-/* While something is half-written, the signals that stop the tool are
-** held and looked at between writes: one that has arrived removes what is
-** half-written, then takes its usual course.  A handler could not remove a
-** folder safely; held signals need none.  Signals that were held or
-** ignored before stay as they were. */
-#if !defined(_WIN32)
-static sigset_t held, before;
-static int holding;
-
-static void holdstops(void) {
-  if (holding) return;
-  sigset_t stops;
-  sigemptyset(&stops);
-  sigaddset(&stops, SIGINT);
-  sigaddset(&stops, SIGTERM);
-  sigaddset(&stops, SIGHUP);
-  sigprocmask(SIG_BLOCK, &stops, &before);
-  sigemptyset(&held);
-  for (int sig : {SIGINT, SIGTERM, SIGHUP})
-    if (!sigismember(&before, sig)) sigaddset(&held, sig);
-  holding = 1;
-}
-
-static void releasestops(void) {
-  if (!holding) return;
-  holding = 0;
-  sigprocmask(SIG_SETMASK, &before, NULL);  /* a pending one is delivered here */
-}
-
-static void checkstops(void) {
-  sigset_t pending;
-  if (!holding || sigpending(&pending) != 0) return;
-  for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
-    if (!sigismember(&held, sig) || !sigismember(&pending, sig)) continue;
-    droptemp();  /* releases: the signal ends the tool */
-    exit(EXIT_FAILURE);
-  }
-}
-#else
-static void holdstops(void) {}
-static void releasestops(void) {}
-static void checkstops(void) {}
-#endif
 
 
 /* Only a regular file is ever replaced: a device, a pipe or a socket in
@@ -96,21 +46,21 @@ FILE *maketemp(const std::string &path) {
   replaceable(path, path.c_str());
   replacing = statfile(path.c_str(), &replaced) == 0;
   holdstops();
-  tmpname = path.substr(0, folderlen(path)) + ".ovrelglue-XXXXXX";
+  halfwritten.file = path.substr(0, folderlen(path)) + ".ovrelglue-XXXXXX";
 #if defined(_WIN32)
   int fd = -1;
-  if (_mktemp_s(&tmpname[0], tmpname.size() + 1) == 0)
-    fd = _open(tmpname.c_str(), _O_CREAT | _O_EXCL | _O_WRONLY | _O_BINARY, _S_IREAD | _S_IWRITE);
+  if (_mktemp_s(&halfwritten.file[0], halfwritten.file.size() + 1) == 0)
+    fd = _open(halfwritten.file.c_str(), _O_CREAT | _O_EXCL | _O_WRONLY | _O_BINARY, _S_IREAD | _S_IWRITE);
 #else
-  int fd = mkstemp(&tmpname[0]);
+  int fd = mkstemp(&halfwritten.file[0]);
 #endif
   if (fd < 0) {
     int err = errno;
-    tmpname.clear();
+    halfwritten.file.clear();
     die("cannot create %s: %s", path.c_str(), strerror(err));
   }
   FILE *f = fdopen(fd, "wb");
-  if (f == NULL) die("cannot write %s: %s", tmpname.c_str(), strerror(errno));
+  if (f == NULL) die("cannot write %s: %s", halfwritten.file.c_str(), strerror(errno));
   return f;
 }
 
@@ -129,7 +79,7 @@ static void writeall(FILE *out, const void *p, size_t n, const char *path) {
 
 
 void putbytes(FILE *out, const void *p, size_t n) {
-  writeall(out, p, n, tmpname.c_str());
+  writeall(out, p, n, halfwritten.file.c_str());
 }
 
 
@@ -178,7 +128,7 @@ static void setmode(int fd, const char *tmp) {
 
 
 void finish(FILE *out, const std::string &path) {
-  const char *tmp = tmpname.c_str();
+  const char *tmp = halfwritten.file.c_str();
   checkstops();
   if (fflush(out) != 0) die("cannot write %s: %s", tmp, strerror(errno));
 #if !defined(_WIN32)
@@ -194,7 +144,7 @@ void finish(FILE *out, const std::string &path) {
 #else
   if (rename(tmp, path.c_str()) != 0) die("cannot create %s: %s", path.c_str(), strerror(errno));
 #endif
-  tmpname.clear();
+  halfwritten.file.clear();
   releasestops();
 }
 
@@ -205,27 +155,6 @@ static int makefolder(const char *path) {
 #else
   return mkdir(path, 0777);
 #endif
-}
-
-
-static int dropfolder(const char *path) {
-#if defined(_WIN32)
-  return _rmdir(path);
-#else
-  return rmdir(path);
-#endif
-}
-
-
-void droptemp(void) {
-  if (!tmpname.empty()) remove(tmpname.c_str());
-  tmpname.clear();
-  for (size_t i = made.size(); i-- > 0;)
-    if (remove(made[i].c_str()) != 0) dropfolder(made[i].c_str());
-  made.clear();
-  if (!tmpfolder.empty()) dropfolder(tmpfolder.c_str());
-  tmpfolder.clear();
-  releasestops();
 }
 
 
@@ -240,7 +169,7 @@ void makefolders(const std::string &path) {
   if (up > 0) makefolders(p.substr(0, up));
   checkstops();
   if (makefolder(p.c_str()) == 0) {
-    if (!tmpfolder.empty()) made.push_back(p);
+    if (!halfwritten.folder.empty()) halfwritten.made.push_back(p);
   } else if (!isfolder(p.c_str())) {
     die("cannot create the folder %s: %s", p.c_str(), strerror(errno));
   }
@@ -255,7 +184,7 @@ void writenew(const std::string &path, const std::string &bytes) {
   int fd = open(path.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_NOFOLLOW, 0666);
 #endif
   if (fd < 0) die("cannot create %s: %s", path.c_str(), strerror(errno));
-  if (!tmpfolder.empty()) made.push_back(path);
+  if (!halfwritten.folder.empty()) halfwritten.made.push_back(path);
   FILE *f = fdopen(fd, "wb");
   if (f == NULL) die("cannot write %s: %s", path.c_str(), strerror(errno));
   writeall(f, bytes.data(), bytes.size(), path.c_str());
@@ -290,13 +219,13 @@ std::string maketempfolder(const std::string &dir) {
   int ok = mkdtemp(&tmp[0]) != NULL;
 #endif
   if (!ok) die("cannot create a folder beside %s: %s", dir.c_str(), strerror(errno));
-  tmpfolder = tmp;
+  halfwritten.folder = tmp;
   return tmp;
 }
 
 
 void finishfolder(const std::string &dir) {
-  const char *tmp = tmpfolder.c_str();
+  const char *tmp = halfwritten.folder.c_str();
   checkstops();
   Stat st;
   int existed = statfile(dir.c_str(), &st) == 0;
@@ -314,7 +243,7 @@ void finishfolder(const std::string &dir) {
         err == ENOTEMPTY || err == EEXIST ? "it is no longer empty" : strerror(err));
   }
 #endif
-  made.clear();
-  tmpfolder.clear();
+  halfwritten.made.clear();
+  halfwritten.folder.clear();
   releasestops();
 }

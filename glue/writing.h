@@ -17,9 +17,6 @@ void putbytes(FILE *out, const void *p, size_t n);
 /* Copies n bytes from a source into the temporary file. */
 void copybytes(FILE *from, const char *path, FILE *to, int64_t n);
 void finish(FILE *out, const std::string &path);
-/* Removes whatever is half-written: the temporary file, or the temporary
-** folder with all that was made in it. */
-void droptemp(void);
 
 /* Creates path and every missing folder above it. */
 void makefolders(const std::string &path);
