@@ -78,6 +78,9 @@ typedef struct luaL_Reg {
 LUA_ENGINE_API lua_State *luaL_newstate(void);
 LUA_ENGINE_API void luaL_openlibs(lua_State *L);
 LUA_ENGINE_API void lua_close(lua_State *L);
+/* What ends the process on an error no protected call catches: the
+** launcher reports those as it reports every other failure. */
+LUA_ENGINE_API lua_CFunction lua_atpanic(lua_State *L, lua_CFunction panicf);
 LUA_ENGINE_API int lua_gettop(lua_State *L);
 LUA_ENGINE_API void lua_settop(lua_State *L, int idx);
 LUA_ENGINE_API void lua_pushvalue(lua_State *L, int idx);

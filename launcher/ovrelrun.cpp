@@ -3,7 +3,8 @@
 // main packs the command line into a table and makes one protected call of
 // pmain, which finds and compiles the script (load) and calls it.  Errors the
 // script raises pass msghandler, which adds a traceback; failures to find or
-// read the script end the process at once through cannot and fatal.  Every
+// read the script end the process at once through cannot and fatal, and so
+// does a memory failure before the protected call, through panic.  Every
 // failure is one report "progname: message" on stderr and exit status 1.
 #include <errno.h>
 #include <stdio.h>
@@ -164,11 +165,21 @@ static int checkoutput(void) {
 }
 
 
+/* The steps before the protected call can fail, for memory alone, where
+** nothing catches the error: the runtime then calls this, and the report
+** is the one every other failure gives. */
+static int panic(lua_State *L) {
+  const char *message = lua_tolstring(L, -1, NULL);
+  fatal(message ? message : "not enough memory");
+}
+
+
 int main(int argc, char **argv) {
   if (argv[0] == NULL) fatal("Cannot locate this executable.");
   progname = argv[0];
   lua_State *L = luaL_newstate();
   if (L == NULL) fatal("Cannot create state: not enough memory.");
+  lua_atpanic(L, panic);
   lua_pushcclosure(L, msghandler, 0);          /* msghandler */
   lua_pushcclosure(L, pmain, 0);               /* msghandler pmain */
   lua_pushinteger(L, argc);                    /* msghandler pmain argc */

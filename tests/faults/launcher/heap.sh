@@ -6,10 +6,9 @@
 # with OVREL_FAILAT=n.  Each run must end in one of two ways: as if nothing
 # had failed (status 0, the script's output, nothing on stderr), or with
 # exactly one report on stderr, "<program>: <message>", and status 1, where
-# the message is one that running out of memory can give; or, when the
-# failure comes before the launcher's protected call, with the runtime's own
-# one-line panic report and status 1.  The runs stop at
-# the first n past the program's last allocation.
+# the message is one that running out of memory can give, wherever in the
+# launcher it fails.  The runs stop at the first n past the program's last
+# allocation.
 #
 # From the environment: TWIN (the launcher built with heapfail.cpp), GLUE,
 # RUNTIME (the runtime library the program needs beside it).
@@ -34,8 +33,6 @@ memory_reports=(
   "Cannot fetch environment : Cannot allocate memory."
   "error in error handling"
 )
-
-panic="PANIC: unprotected error in call to Lua API (not enough memory)"
 
 failures=0
 fail() {
@@ -72,12 +69,6 @@ while :; do
   fi
   [[ $status == 1 ]] || { fail "exit status $status"; continue; }
   [[ -z $out ]] || { fail "output besides the report"; continue; }
-  # Before the protected call is made, the runtime itself ends the process
-  # with its own one-line report: the launcher has no say there.
-  if [[ $(< "$T/err") == "$panic" ]]; then
-    endings[runtime panic]=$(( ${endings[runtime panic]:-0} + 1 ))
-    continue
-  fi
   reports=$(grep -c "^$prog: " "$T/err")
   [[ $reports == 1 ]] || { fail "$reports reports"; continue; }
   first=$(head -n 1 "$T/err")
