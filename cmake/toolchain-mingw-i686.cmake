@@ -22,14 +22,14 @@ endforeach()
 
 # Tests run under Wine in a prefix kept inside the build folder, through
 # one wrapper program: test drivers take the emulator as a single command.
-# Wine's debug output would mix with the programs' own standard error,
-# which tests read; no Mono or Gecko is wanted when the prefix is made.
+# Its settings are the scripts' own (scripts/common.sh).
 set(OVREL_WINEPREFIX ${CMAKE_BINARY_DIR}/wineprefix CACHE PATH "Wine prefix the tests run in")
 set(OVREL_WINE_RUN ${CMAKE_BINARY_DIR}/wine-run)
-file(CONFIGURE OUTPUT ${OVREL_WINE_RUN} @ONLY CONTENT [[#!/bin/sh
+get_filename_component(ovrel_scripts ${CMAKE_CURRENT_LIST_DIR}/../scripts ABSOLUTE)
+file(CONFIGURE OUTPUT ${OVREL_WINE_RUN} @ONLY CONTENT [[#!/usr/bin/env bash
 # wine-run PROGRAM [ARGS...]: runs a Windows program of this build.
-export WINEPREFIX="@OVREL_WINEPREFIX@" WINEARCH=win32
-export WINEDEBUG="${WINEDEBUG:--all}" WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
+source "@ovrel_scripts@/common.sh"
+wine_env "@OVREL_WINEPREFIX@"
 exec wine "$@"
 ]])
 file(CHMOD ${OVREL_WINE_RUN} PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE

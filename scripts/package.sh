@@ -8,6 +8,7 @@
 # project's.  OVREL_DEB_BUILD names the build folder (default build-deb).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source scripts/common.sh
 
 scripts/setup.sh dpkg-dev file
 build=${OVREL_DEB_BUILD:-build-deb}
@@ -16,9 +17,7 @@ multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH)
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DOVREL_TESTS=OFF \
   -DCMAKE_INSTALL_PREFIX=/usr -DOVREL_LUA_MODULE_DIR="lib/$multiarch/lua/5.1" >/dev/null
 cmake --build "$build" -j2 >/dev/null
-rm -rf "$build/packages"
-cpack --config "$build/CPackConfig.cmake" -B "$build/packages" > "$build/cpack.log" 2>&1 ||
-  { cat "$build/cpack.log" >&2; exit 1; }
+pack "$build"
 mkdir -p out
 rm -f out/*.deb
 cp "$build"/packages/*.deb out/

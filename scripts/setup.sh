@@ -2,6 +2,7 @@
 # setup.sh: installs the Debian packages the build, tests and examples need.
 # Does nothing slow when they are all present.
 set -euo pipefail
+source "$(dirname "$0")/common.sh"
 
 packages=(cmake make g++ pkg-config liblua5.1-0-dev lua5.1 luajit libgtest-dev valgrind lua-check)
 packages+=("$@")
@@ -14,14 +15,12 @@ done
 ((${#missing[@]} == 0)) && exit 0
 
 echo "setup: installing ${missing[*]}" >&2
-sudo=()
-((EUID == 0)) || sudo=(sudo)
 export DEBIAN_FRONTEND=noninteractive
 # A mirror caught mid-sync fails the update for a while: try again, then go
 # on with the lists as they are, which the install may well manage with.
 for try in 1 2 3; do
-  "${sudo[@]}" apt-get update -qq && break
+  as_root apt-get update -qq && break
   echo "setup: apt-get update failed (try $try of 3)" >&2
   sleep $((try * 5))
 done
-"${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+as_root apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

@@ -8,11 +8,12 @@
 # own, and the module and a glued program are used from that tree.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source scripts/common.sh
 
 scripts/setup.sh dpkg-dev file luarocks git
 scripts/package.sh >/dev/null
 deb=$(ls out/ovrel_*.deb)
-version=$(sed -n 's/^project(ovrel VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+version=$(project_version)
 multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH)
 lib=/usr/lib/$multiarch
 T=$(mktemp -d "${TMPDIR:-/tmp}/ovrel-package.XXXXXX")

@@ -3,11 +3,11 @@
 # under Wine.  OVREL_WIN_BUILD names the build folder (default build-win).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source scripts/common.sh
 
 build=${OVREL_WIN_BUILD:-build-win}
 scripts/windows-build.sh "$build"
 
-source scripts/windows-wine.sh
 printf '== windows: Wine (%ds)\n' "$SECONDS"
 wine_start "$build"
 trap wine_stop EXIT

@@ -8,11 +8,10 @@
 # configures and builds.  test-windows.sh and windows-release.sh start here.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source scripts/common.sh
 
 build=${1:-build-win}
 tarball=lua5.1_5.1.5.orig.tar.gz
-sudo=()
-((EUID == 0)) || sudo=(sudo)
 export DEBIAN_FRONTEND=noninteractive
 
 step() { printf '== windows: %s (%ds)\n' "$1" "$SECONDS"; }
@@ -22,7 +21,7 @@ step() { printf '== windows: %s (%ds)\n' "$1" "$SECONDS"; }
 # tools sign a glued program in the tests.
 step "toolchain and Wine"
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
-  "${sudo[@]}" dpkg --add-architecture i386
+  as_root dpkg --add-architecture i386
 fi
 winepkgs=(g++-mingw-w64-i686-win32 wine wine32:i386 osslsigncode openssl)
 # The machine's source list without the security suite.
@@ -41,12 +40,12 @@ without_security() {
   printf 'Package: *\nPin: release o=Debian\nPin-Priority: 1001\n' > "$dir/pin.pref"
   local opts=(-o Dir::Etc::SourceParts="$dir" -o Dir::Etc::SourceList=/dev/null
               -o Dir::Etc::PreferencesParts="$dir" -o Dir::Etc::Preferences=/dev/null)
-  "${sudo[@]}" apt-get "${opts[@]}" update -qq &&
-    "${sudo[@]}" apt-get "${opts[@]}" install -y -qq --allow-downgrades --no-install-recommends \
+  as_root apt-get "${opts[@]}" update -qq &&
+    as_root apt-get "${opts[@]}" install -y -qq --allow-downgrades --no-install-recommends \
       "${winepkgs[@]}" >/dev/null
   local rc=$?
   rm -rf "$dir"
-  "${sudo[@]}" apt-get update -qq || true
+  as_root apt-get update -qq || true
   return $rc
 }
 if ! scripts/setup.sh "${winepkgs[@]}"; then
@@ -70,9 +69,9 @@ fetch_engine() {
               -o Dir::State::Lists="$apt/lists" -o Dir::Cache::pkgcache=
               -o Dir::Cache::srcpkgcache=)
   local ok=0
-  "${sudo[@]}" apt-get "${opts[@]}" update -qq &&
+  as_root apt-get "${opts[@]}" update -qq &&
     (cd "$dir" && apt-get "${opts[@]}" source --download-only -qq lua5.1) && ok=1
-  "${sudo[@]}" rm -rf "$apt"
+  as_root rm -rf "$apt"
   ((ok)) || { echo "windows: cannot download the lua5.1 source package" >&2; exit 1; }
   find "$dir" -maxdepth 1 -type f ! -name "$tarball" -delete
 }

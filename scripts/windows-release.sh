@@ -12,15 +12,14 @@
 # another folder.  OVREL_WIN_BUILD names the build folder (default build-win).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source scripts/common.sh
 
 build=${OVREL_WIN_BUILD:-build-win}
 scripts/windows-build.sh "$build"
 
-version=$(sed -n 's/^project(ovrel VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
-name=ovrel-$version-windows-i686
-rm -rf "$build/packages" "out/$name" "out/$name.zip"
-cpack --config "$build/CPackConfig.cmake" -B "$build/packages" > "$build/cpack.log" 2>&1 ||
-  { cat "$build/cpack.log" >&2; exit 1; }
+name=ovrel-$(project_version)-windows-i686
+rm -rf "out/$name" "out/$name.zip"
+pack "$build"
 mkdir -p out
 cp "$build/packages/$name.zip" out/
 (cd out && cmake -E tar xf "$name.zip")
@@ -35,7 +34,6 @@ want_files='./README.txt ./examples/wordfreq.lua ./numhash.dll ./ovrel.dll ./ovr
 [[ $files == "$want_files" ]] || { echo "windows: the zip holds $files" >&2; exit 1; }
 [[ $(head -1 "$out/README.txt") == *$'\r' ]] || { echo "windows: README.txt has no CRLF" >&2; exit 1; }
 
-source scripts/windows-wine.sh
 wine_start "$build"
 work=$(mktemp -d)
 trap 'wine_stop; rm -rf "$work"' EXIT
