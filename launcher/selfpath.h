@@ -17,6 +17,18 @@
 ** (ENAMETOOLONG). */
 int selfpath(const char *name, char *filename, size_t size);
 
+#if !defined(_WIN32)
+/* The search from the name alone, which selfpath falls back on where the
+** kernel cannot name the running file (no /proc): a name with a slash is a
+** path from the current directory; any other name is looked for in the
+** current directory, then in each directory of PATH (an empty entry is the
+** current directory), the first file found winning.  Each place is tried
+** with the name as given and, when it has no extension, with ".exe"
+** appended; directories are passed over.  Results as selfpath's; for a
+** name with a slash, errno is what that path gave (EISDIR for a directory). */
+int selfpath_search(const char *name, char *filename, size_t size);
+#endif
+
 #if defined(_WIN32)
 #include <stdio.h>
 

@@ -119,7 +119,7 @@ static int running(char *filename, size_t size) {
 
 
 /* The search from the name, for systems without /proc. */
-static int search(const char *name, char *filename, size_t size) {
+int selfpath_search(const char *name, char *filename, size_t size) {
   if (strchr(name, '/')) return tryin(NULL, name, filename, size) > 0;
 
   int found = tryin(".", name, filename, size);
@@ -145,5 +145,5 @@ static int search(const char *name, char *filename, size_t size) {
 int selfpath(const char *name, char *filename, size_t size) {
   int self = running(filename, size);
   if (self != 0) return self > 0;
-  return search(name, filename, size);
+  return selfpath_search(name, filename, size);
 }

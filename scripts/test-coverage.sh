@@ -23,6 +23,7 @@ gcovr --root . --object-directory "$build" \
   --filter 'host/' --filter 'numhash/' --filter 'launcher/' --filter 'glue/' \
   --exclude-throw-branches --exclude-unreachable-branches \
   --txt "$build/coverage.txt" --print-summary \
-  --fail-under-line "$goal_lines" --fail-under-branch "$goal_branches" || status=$?
+  --fail-under-line "$goal_lines" --fail-under-branch "$goal_branches" \
+  "$build" || status=$?
 cat "$build/coverage.txt"
 exit "${status:-0}"

@@ -113,6 +113,25 @@ run() {
   capture $?
 }
 
+# noproc DIR ARGV0 FILE [ARGS...]: as run, natively, with no /proc (a
+# tmpfs over it in a mount namespace of its own), where the launcher finds
+# its file from its name.  The loader cannot expand $ORIGIN there either:
+# the libraries come from FILE's folder through LD_LIBRARY_PATH.
+noproc() {
+  local dir=$1 argv0=$2 file=$3
+  shift 3
+  ( cd "$dir" && LD_LIBRARY_PATH=${file%/*} exec unshare -rm bash -c \
+      'mount -t tmpfs none /proc && exec -a "$0" "$@"' "$argv0" "$file" "$@" ) > "$R/out" 2> "$R/err"
+  capture $?
+}
+
+# hidesproc: noproc works here; it needs user namespaces, and no sanitizer,
+# whose runtime reads /proc.
+hidesproc() {
+  [[ ${SANITIZED:-0} != 1 ]] &&
+    unshare -rm sh -c 'mount -t tmpfs none /proc && ! test -e /proc/self' 2> /dev/null
+}
+
 # withpath DIR[:DIR...] COMMAND...: runs COMMAND with those folders at the
 # head of the search path that programs of the target see.
 withpath() {
@@ -163,6 +182,26 @@ expect() {
     [[ $out == "$3" ]] || printf '     stdout: expected %s\n             got      %s\n' "$(show "$3")" "$(show "$out")"
     [[ $err == "$4" ]] || printf '     stderr: expected %s\n             got      %s\n' "$(show "$4")" "$(show "$err")"
   fi
+}
+
+# ends NAME STATUS STDOUT REPORT WHAT [ARGS...]: runp NAME ARGS, then
+# expect WHAT: STATUS, STDOUT, and the report "$P: REPORT" ("" for none).
+# STDOUT and REPORT are read as printf %b reads them, as scripts are: "\n"
+# is a line end.
+ends() {
+  local name=$1 want=$2 stdout report what=$5
+  printf -v stdout '%b' "$3"
+  printf -v report '%b' "$4"
+  shift 5
+  runp "$name" "$@"
+  expect "$what" "$want" "$stdout" "${report:+$P: $report}"
+}
+
+# case_ NAME SCRIPT STATUS STDOUT REPORT WHAT [ARGS...]: one case as one
+# row: prog NAME SCRIPT, then ends NAME with the rest.
+case_() {
+  prog "$1" "$2"
+  ends "$1" "${@:3}"
 }
 
 # truth WHAT COMMAND...: the command succeeds.

@@ -5,7 +5,8 @@
 # Groups: args errors trailer firstline naming ownfile output beside.  A
 # program is mostly run as ./NAME from its folder; cases that need the
 # launcher to look for a file other than the one running start it under
-# another program name, which only Windows follows (byname).
+# another program name, which only Windows follows (byname), and natively
+# only where there is no /proc (noproc).
 source "$(dirname "$0")/harness.sh"
 
 # Windows finds the program's own file from its name; elsewhere the kernel
@@ -22,39 +23,33 @@ local v = {...}
 for i = 1, select("#", ...) do io.write("...[", i, "]=[", v[i], "]\\n") end
 '
 
+# Most cases are one row each: case_ NAME SCRIPT STATUS STDOUT REPORT WHAT
+# [ARGS...] (harness.sh) builds ./NAME running SCRIPT, runs it with ARGS and
+# expects STATUS, STDOUT and the report "./NAME: REPORT"; "\n" and "\t" in
+# them are line ends and tabs.  Cases with steps of their own stay as code.
+
 group_args() {
   prog show "$ARGS_SCRIPT"
-  runp show
-  expect "no arguments: args holds the program name only" 0 \
-    "0 1"$'\n'"args[0]=[$P]"$'\n' ""
-
-  runp show one two
-  expect "two arguments, in order, in ... and in args" 0 \
-    "2 3"$'\n'"args[0]=[$P]"$'\n'"args[1]=[one]"$'\n'"args[2]=[two]"$'\n'"...[1]=[one]"$'\n'"...[2]=[two]"$'\n' ""
-
-  runp show "a b" "" " c "
-  expect "arguments with blanks, and an empty one, stay whole" 0 \
-    "3 4"$'\n'"args[0]=[$P]"$'\n'"args[1]=[a b]"$'\n'"args[2]=[]"$'\n'"args[3]=[ c ]"$'\n'"...[1]=[a b]"$'\n'"...[2]=[]"$'\n'"...[3]=[ c ]"$'\n' ""
+  local a0="args[0]=[./show$EXE]\n"
+  ends show 0 "0 1\n$a0" "" "no arguments: args holds the program name only"
+  ends show 0 "2 3\n${a0}args[1]=[one]\nargs[2]=[two]\n...[1]=[one]\n...[2]=[two]\n" "" \
+    "two arguments, in order, in ... and in args" one two
+  ends show 0 "3 4\n${a0}args[1]=[a b]\nargs[2]=[]\nargs[3]=[ c ]\n...[1]=[a b]\n...[2]=[]\n...[3]=[ c ]\n" "" \
+    "arguments with blanks, and an empty one, stay whole" "a b" "" " c "
 
   # One letter each: Windows takes a command line of 32767 characters.
   prog count 'io.write(select("#", ...), " ", #args, " ", args[#args], "\\n")'
-  local many=()
+  local many=() i
   for ((i = 1; i < 7000; i++)); do many+=(x); done
   many+=(z)
-  runp count "${many[@]}"
-  expect "seven thousand arguments" 0 "7000 7000 z"$'\n' ""
+  ends count 0 "7000 7000 z\n" "" "seven thousand arguments" "${many[@]}"
   for ((i = 7001; i <= 9000; i++)); do many+=(x); done
-  runp count "${many[@]}"
-  expect "more arguments than the stack takes: the stack error, traced" 1 "" \
-    "$P: stack overflow (Too many arguments to script.)"$'\nstack traceback:\n\t[C]: ?'
+  ends count 1 "" "stack overflow (Too many arguments to script.)\nstack traceback:\n\t[C]: ?" \
+    "more arguments than the stack takes: the stack error, traced" "${many[@]}"
 
-  prog normal 'io.write("done\\n")'
-  runp normal
-  expect "a normal end: status 0, nothing on stderr" 0 $'done\n' ""
-
-  prog flush 'io.write("partial") error("late")'
-  runp flush
-  expect "output written before an error is flushed" 1 "partial" "$P: :1: late$(trace_main 1)"
+  case_ normal 'io.write("done\\n")' 0 "done\n" "" "a normal end: status 0, nothing on stderr"
+  case_ flush 'io.write("partial") error("late")' 1 partial ":1: late$(trace_main 1)" \
+    "output written before an error is flushed"
 
   # Kernels that refuse a program without a name give it an empty one.
   if [[ -n $NOARGV ]]; then
@@ -73,77 +68,38 @@ group_args() {
 }
 
 group_errors() {
-  prog str 'local function f() error("boom") end\nf()\n'
-  runp str
-  expect "a string error, with the traceback at level 2" 1 "" \
-    "$P: :1: boom"$'\nstack traceback:\n\t[C]: in function \'error\'\n\t:1: in function \'f\'\n\t:2: in main chunk\n\t[C]: ?'
-
-  prog num 'error(42, 0)'
-  runp num
-  expect "a number has a text form: traced" 1 "" "$P: 42$(trace_main 1)"
-
-  prog tbl 'error({})'
-  runp tbl
-  expect "a table without __tostring: named by its type, traced" 1 "" \
-    "$P: (error object is a table value)$(trace_main 1)"
-
-  prog custom 'error(setmetatable({}, {__tostring = function() return "custom report" end}))'
-  runp custom
-  expect "a table whose __tostring gives a string: that string alone" 1 "" "$P: custom report"
-
-  prog tsnum 'error(setmetatable({}, {__tostring = function() return 7 end}))'
-  runp tsnum
-  expect "__tostring giving a number: named by the type, traced" 1 "" \
-    "$P: (error object is a table value)$(trace_main 1)"
-
-  prog tsnil 'error(setmetatable({}, {__tostring = function() end}))'
-  runp tsnil
-  expect "__tostring giving nothing: named by the type, traced" 1 "" \
-    "$P: (error object is a table value)$(trace_main 1)"
-
-  prog nilerr 'error()'
-  runp nilerr
-  expect "nil: named by its type, traced" 1 "" "$P: (error object is a nil value)$(trace_main 1)"
-
-  prog booleanerr 'error(false)'
-  runp booleanerr
-  expect "false: named by its type, traced" 1 "" "$P: (error object is a boolean value)$(trace_main 1)"
-
-  prog nodebug 'debug = nil\nerror("bare")'
-  runp nodebug
-  expect "debug removed: the message without traceback" 1 "" "$P: :2: bare"
-
-  prog numdebug 'debug = 5 error("bare")'
-  runp numdebug
-  expect "debug not a table: no traceback" 1 "" "$P: :1: bare"
-
-  prog notrace 'debug.traceback = "no" error("bare")'
-  runp notrace
-  expect "debug.traceback not a function: no traceback" 1 "" "$P: :1: bare"
-
-  prog notracetbl 'debug.traceback = nil error({})'
-  runp notracetbl
-  expect "no traceback for a table either" 1 "" "$P: (error object is a table value)"
-
-  prog owntrace 'debug.traceback = function(m, l) return "[" .. m .. "@" .. l .. "]" end error("x", 0)'
-  runp owntrace
-  expect "a replaced traceback gets the message and level 2" 1 "" "$P: [x@2]"
-
-  prog tracetable 'debug.traceback = function() return {} end error("x")'
-  runp tracetable
-  expect "a traceback that gives no text: named by its type" 1 "" "$P: (error object is a table value)"
-
-  prog runtime 'local t = nil\nlocal x = t.field'
-  runp runtime
-  expect "an error of the runtime itself" 1 "" \
-    "$P: :2: attempt to index local 't' (a nil value)"$'\nstack traceback:\n\t:2: in main chunk\n\t[C]: ?'
+  local table="(error object is a table value)"
+  case_ str 'local function f() error("boom") end\nf()\n' 1 "" \
+    ":1: boom\nstack traceback:\n\t[C]: in function 'error'\n\t:1: in function 'f'\n\t:2: in main chunk\n\t[C]: ?" \
+    "a string error, with the traceback at level 2"
+  case_ num 'error(42, 0)' 1 "" "42$(trace_main 1)" "a number has a text form: traced"
+  case_ tbl 'error({})' 1 "" "$table$(trace_main 1)" "a table without __tostring: named by its type, traced"
+  case_ custom 'error(setmetatable({}, {__tostring = function() return "custom report" end}))' 1 "" \
+    "custom report" "a table whose __tostring gives a string: that string alone"
+  case_ tsnum 'error(setmetatable({}, {__tostring = function() return 7 end}))' 1 "" \
+    "$table$(trace_main 1)" "__tostring giving a number: named by the type, traced"
+  case_ tsnil 'error(setmetatable({}, {__tostring = function() end}))' 1 "" \
+    "$table$(trace_main 1)" "__tostring giving nothing: named by the type, traced"
+  case_ nilerr 'error()' 1 "" "(error object is a nil value)$(trace_main 1)" "nil: named by its type, traced"
+  case_ booleanerr 'error(false)' 1 "" "(error object is a boolean value)$(trace_main 1)" \
+    "false: named by its type, traced"
+  case_ nodebug 'debug = nil\nerror("bare")' 1 "" ":2: bare" "debug removed: the message without traceback"
+  case_ numdebug 'debug = 5 error("bare")' 1 "" ":1: bare" "debug not a table: no traceback"
+  case_ notrace 'debug.traceback = "no" error("bare")' 1 "" ":1: bare" "debug.traceback not a function: no traceback"
+  case_ notracetbl 'debug.traceback = nil error({})' 1 "" "$table" "no traceback for a table either"
+  case_ owntrace 'debug.traceback = function(m, l) return "[" .. m .. "@" .. l .. "]" end error("x", 0)' 1 "" \
+    "[x@2]" "a replaced traceback gets the message and level 2"
+  case_ tracetable 'debug.traceback = function() return {} end error("x")' 1 "" "$table" \
+    "a traceback that gives no text: named by its type"
+  case_ runtime 'local t = nil\nlocal x = t.field' 1 "" \
+    ":2: attempt to index local 't' (a nil value)\nstack traceback:\n\t:2: in main chunk\n\t[C]: ?" \
+    "an error of the runtime itself"
 }
 
 group_trailer() {
   cp "$LAUNCHER" "$T/ovrelrun$EXE"
-  runp ovrelrun
-  expect "the bare launcher: no glue, with its full path" 1 "" \
-    "$P: Cannot find an Ovrel program in $T/ovrelrun$EXE: no glue."
+  ends ovrelrun 1 "" "Cannot find an Ovrel program in $T/ovrelrun$EXE: no glue." \
+    "the bare launcher: no glue, with its full path"
 
   # Natively the running file is read whatever the name says.
   local self="Cannot find an Ovrel program in $T/ovrelrun$EXE: no glue."
@@ -156,19 +112,18 @@ group_trailer() {
     expect "a file the name leads to is not read: the running one is" 1 "" "./short.bin: $self"
   fi
 
+  local image
+  image=$(wc -c < "$LAUNCHER")
   printf 'io.write("x")' > "$T/neg.lua"
   mkprog "$T/neg$EXE" "$T/neg.lua" -1
-  runp neg
-  expect "a negative script offset: seek fails" 1 "" "$P: Cannot seek $T/neg$EXE: Invalid argument."
+  ends neg 1 "" "Cannot seek $T/neg$EXE: Invalid argument." "a negative script offset: seek fails"
 
   # Beyond the trailer there is no script at all: refused, not run as empty.
-  mkprog "$T/beyond$EXE" "$T/neg.lua" "$(( $(wc -c < "$LAUNCHER") + 14 + 16 + 1 ))"
-  runp beyond
-  expect "a script offset beyond the trailer: seek refused" 1 "" \
-    "$P: Cannot seek $T/beyond$EXE: Invalid argument."
-  mkprog "$T/attrailer$EXE" "$T/neg.lua" "$(( $(wc -c < "$LAUNCHER") + 13 ))" 0
-  runp attrailer
-  expect "an empty script right before the trailer: runs, does nothing" 0 "" ""
+  mkprog "$T/beyond$EXE" "$T/neg.lua" $((image + 14 + 16 + 1))
+  ends beyond 1 "" "Cannot seek $T/beyond$EXE: Invalid argument." \
+    "a script offset beyond the trailer: seek refused"
+  mkprog "$T/attrailer$EXE" "$T/neg.lua" $((image + 13)) 0
+  ends attrailer 0 "" "" "an empty script right before the trailer: runs, does nothing"
 
   # The rest of the file, trailer included, falls into the comment that
   # ends the script; its sizes hold no line-end byte.
@@ -180,9 +135,8 @@ group_trailer() {
 
   prog damaged 'io.write("x")'
   printf 'X' | dd of="$T/damaged$EXE" bs=1 seek=$(( $(wc -c < "$T/damaged$EXE") - 9 )) conv=notrunc 2>/dev/null
-  runp damaged
-  expect "one byte of the signature changed: no glue" 1 "" \
-    "$P: Cannot find an Ovrel program in $T/damaged$EXE: no glue."
+  ends damaged 1 "" "Cannot find an Ovrel program in $T/damaged$EXE: no glue." \
+    "one byte of the signature changed: no glue"
 
   mkdir "$T/adir.d"
   run "$T" ./adir.d "$T/ovrelrun$EXE"
@@ -202,53 +156,28 @@ group_trailer() {
 }
 
 group_firstline() {
-  prog lf '#!/usr/bin/env ovrelrun\n\nerror("three")\n'
-  runp lf
-  expect "a # line with LF: line 3 stays line 3" 1 "" "$P: :3: three$(trace_main 3)"
-
-  prog crlf '#!/usr/bin/env ovrelrun\r\n\r\nerror("three")\r\n'
-  runp crlf
-  expect "a # line with CRLF: line 3 stays line 3" 1 "" "$P: :3: three$(trace_main 3)"
-
-  prog syntax3 '# comment\nlocal a = 1\nlocal = 2\n'
-  runp syntax3
-  expect "a compile error after a # line: line 3, no traceback" 1 "" "$P: :3: '<name>' expected near '='"
-
-  prog nolf '#x\nio.write("last")'
-  runp nolf
-  expect "a # line and a last line without newline" 0 "last" ""
-
-  prog onlyhash '#!io.write("not run")'
-  runp onlyhash
-  expect "a single # line without newline: an empty chunk" 0 "" ""
-
-  prog hash '#'
-  runp hash
-  expect "the single byte #: an empty chunk" 0 "" ""
-
-  prog empty ''
-  runp empty
-  expect "an empty script" 0 "" ""
-
-  prog space ' #x = 1'
-  runp space
-  expect "a # that is not the first byte is the script's" 1 "" "$P: :1: unexpected symbol near '#'"
+  case_ lf '#!/usr/bin/env ovrelrun\n\nerror("three")\n' 1 "" ":3: three$(trace_main 3)" \
+    "a # line with LF: line 3 stays line 3"
+  case_ crlf '#!/usr/bin/env ovrelrun\r\n\r\nerror("three")\r\n' 1 "" ":3: three$(trace_main 3)" \
+    "a # line with CRLF: line 3 stays line 3"
+  case_ syntax3 '# comment\nlocal a = 1\nlocal = 2\n' 1 "" ":3: '<name>' expected near '='" \
+    "a compile error after a # line: line 3, no traceback"
+  case_ nolf '#x\nio.write("last")' 0 last "" "a # line and a last line without newline"
+  case_ onlyhash '#!io.write("not run")' 0 "" "" "a single # line without newline: an empty chunk"
+  case_ hash '#' 0 "" "" "the single byte #: an empty chunk"
+  case_ empty '' 0 "" "" "an empty script"
+  case_ space ' #x = 1' 1 "" ":1: unexpected symbol near '#'" "a # that is not the first byte is the script's"
 
   # 600 bytes in all: the string literal crosses the first block's end.
   local pad
   pad=$(head -c 580 /dev/zero | tr '\0' 'y')
   prog six "io.write(#\"$pad\", \"\\\\n\")\n"
   truth "the script has 600 bytes" test "$(wc -c < "$T/six$EXE.lua")" -eq 600
-  runp six
-  expect "a 600-byte script runs whole" 0 $'580\n' ""
+  ends six 0 "580\n" "" "a 600-byte script runs whole"
 
-  prog bad 'x = = 1'
-  runp bad
-  expect "a script that does not compile: the loader's message alone" 1 "" "$P: :1: unexpected symbol near '='"
-
-  prog unfinished 'local s = "open'
-  runp unfinished
-  expect "an unfinished string" 1 "" "$P: :1: unfinished string near '<eof>'"
+  case_ bad 'x = = 1' 1 "" ":1: unexpected symbol near '='" \
+    "a script that does not compile: the loader's message alone"
+  case_ unfinished 'local s = "open' 1 "" ":1: unfinished string near '<eof>'" "an unfinished string"
 }
 
 group_naming() {
@@ -316,6 +245,22 @@ group_naming() {
     exec -a ./prog.exe "$T/sub/prog.exe" ) > "$R/out" 2> "$R/err"
   capture $?
   expect "a current folder deeper than the limit does not matter" 0 "./prog.exe ran sub/prog.exe" ""
+
+  # The copy there runs too: the kernel's link to it cannot be read back,
+  # but opens it.  The loader's $ORIGIN fails there: LD_LIBRARY_PATH.  (env
+  # starts it by the relative name, which bash would make a full path.)
+  ( cd "$T" && for ((i = 0; i < 22; i++)); do cd "$part" || exit 9; done
+    exec env LD_LIBRARY_PATH="$T/sub" ./prog.exe ) > "$R/out" 2> "$R/err"
+  capture $?
+  expect "a program in a folder deeper than the limit" 0 "./prog.exe ran sub/prog.exe" ""
+
+  # Without /proc the name is followed, as on Windows.
+  hidesproc || { echo "skip naming without /proc: cannot hide it here"; return 0; }
+  withpath "$T/else:$T/path" noproc / viapath "$T/sub/prog.exe"
+  expect "without /proc: then each folder of PATH" 0 "ran path/viapath.exe" ""
+  noproc / nosuch-ovrel-program "$T/sub/prog.exe"
+  expect "without /proc: a name found nowhere" 1 "" \
+    "nosuch-ovrel-program: Cannot open nosuch-ovrel-program: No such file or directory."
 }
 
 # Files planted where a search by name would look are never taken for the
