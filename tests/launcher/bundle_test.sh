@@ -39,6 +39,89 @@ ship() {
   mv "$T/$1" "$T/app/"
 }
 
+# Images made byte by byte, so that every field the tool reads can be set,
+# hostile values included.
+
+# bytes VALUE WIDTH: VALUE little-endian in WIDTH bytes.
+bytes() {
+  local i h s=
+  for (( i = 0; i < $2; i++ )); do
+    printf -v h '\\x%02x' $(( ($1 >> 8 * i) & 255 ))
+    s+=$h
+  done
+  printf "$s"
+}
+
+# put FILE AT WIDTH VALUE: VALUE over the bytes at offset AT.
+put() { bytes "$4" "$3" | dd of="$1" bs=1 seek="$2" conv=notrunc status=none; }
+
+# puttext FILE AT TEXT: the bytes of TEXT (printf %b) at offset AT.
+puttext() { printf '%b' "$3" | dd of="$1" bs=1 seek="$2" conv=notrunc status=none; }
+
+# mkelf FILE BITS TAG=TEXT...: a little-endian ELF file of 32 or 64 bits
+# whose dynamic section holds those entries (1 needed, 15 rpath, 29
+# runpath, 14 soname) and a closing one.  At fixed offsets: the header, at
+# 64 the section headers (none, the dynamic section, its strings), the
+# entries, the strings.
+mkelf() {
+  local file=$1 bits=$2 w=8 sh=64 o=24 entry tag text at=1 n=0
+  shift 2
+  (( bits == 32 )) && w=4 sh=40 o=16
+  local dyn=$(( 64 + 3 * sh )) dynsize=$(( ($# + 1) * 2 * w ))
+  local str=$(( dyn + dynsize ))
+  head -c "$str" /dev/zero > "$file"
+  puttext "$file" 0 '\x7fELF'
+  put "$file" 4 1 $(( bits / 32 ))
+  put "$file" 5 1 1
+  put "$file" $(( w == 8 ? 0x28 : 0x20 )) "$w" 64
+  put "$file" $(( w == 8 ? 0x3a : 0x2e )) 2 "$sh"
+  put "$file" $(( w == 8 ? 0x3c : 0x30 )) 2 3
+  printf '\0' >> "$file"
+  for entry; do
+    tag=${entry%%=*} text=${entry#*=}
+    put "$file" $(( dyn + n * 2 * w )) "$w" "$tag"
+    put "$file" $(( dyn + n * 2 * w + w )) "$w" "$at"
+    printf '%s\0' "$text" >> "$file"
+    at=$(( at + ${#text} + 1 )) n=$(( n + 1 ))
+  done
+  put "$file" $(( 64 + sh + 4 )) 4 6
+  put "$file" $(( 64 + sh + o )) "$w" "$dyn"
+  put "$file" $(( 64 + sh + o + w )) "$w" "$dynsize"
+  put "$file" $(( 64 + sh + o + 2 * w )) 4 2
+  put "$file" $(( 64 + 2 * sh + 4 )) 4 3
+  put "$file" $(( 64 + 2 * sh + o )) "$w" "$str"
+  put "$file" $(( 64 + 2 * sh + o + w )) "$w" "$at"
+}
+
+# mkpe FILE MAGIC NAME...: a PE image (MAGIC 0x10b PE32, 0x20b PE32+) of
+# 1024 bytes that imports the DLLs NAME...: its headers at 64, one section
+# at address 0x1000 from file offset 512, the import descriptors there,
+# their names from 768.  PE_DIRS is where its data directories start.
+mkpe() {
+  local file=$1 magic=$2 name at=768 i=0
+  shift 2
+  PE_DIRS=$(( 88 + (magic == 0x20b ? 112 : 96) ))
+  local sec=$(( PE_DIRS + 16 * 8 ))
+  head -c 1024 /dev/zero > "$file"
+  puttext "$file" 0 MZ
+  put "$file" 60 4 64
+  puttext "$file" 64 'PE\0\0'
+  put "$file" 70 2 1
+  put "$file" 84 2 $(( sec - 88 ))
+  put "$file" 88 2 "$magic"
+  put "$file" $(( PE_DIRS - 4 )) 4 16
+  put "$file" $(( PE_DIRS + 8 )) 4 0x1000
+  put "$file" $(( sec + 8 )) 4 0x100
+  put "$file" $(( sec + 12 )) 4 0x1000
+  put "$file" $(( sec + 16 )) 4 0x200
+  put "$file" $(( sec + 20 )) 4 512
+  for name; do
+    put "$file" $(( 512 + i * 20 + 12 )) 4 $(( 0x1000 + at - 512 ))
+    puttext "$file" "$at" "$name\\0"
+    at=$(( at + ${#name} + 1 )) i=$(( i + 1 ))
+  done
+}
+
 group_run() {
   sources
   local needs="numhash.so, libovrel.so.1"
@@ -239,6 +322,89 @@ module: crlf from src/crlf.lua ($(wc -c < "$T/src/crlf.lua") bytes)
   glue --extract "plain$EXE" plainout
   expect "a plain program gives its script" 0 $'plainout/script.lua\n' ""
   truth "unchanged" cmp -s "$T/p.lua" "$T/plainout/script.lua"
+
+  # Only a new or empty folder of a name of its own is extracted into; an
+  # empty one keeps its mode.
+  ln -s plainout "$T/tolink"
+  : > "$T/afile"
+  mkdir -m 0700 "$T/keep"
+  local d
+  for d in . / a/.. tolink afile nodir/out; do
+    glue --extract "plain$EXE" "$d"
+    expect "not into $d" 1 "" "ovrelglue: $(
+      case $d in
+        tolink) echo "tolink is a symbolic link; extract into a new or empty folder" ;;
+        afile) echo "afile exists; extract into a new or empty folder" ;;
+        nodir/out) echo "cannot create a folder beside nodir/out: No such file or directory" ;;
+        *) echo "$d: name a new or empty folder to extract into" ;;
+      esac)"
+  done
+  glue --extract "plain$EXE" keep/
+  expect "into an empty folder named with a slash" 0 $'keep/script.lua\n' ""
+  truth "which keeps its mode" test "$(stat -c %a "$T/keep")" == 700
+
+  # Damaged bundles, made by editing one: a prelude that does not read
+  # back whole is no bundle, so the chunk is shown and given as it is; one
+  # that does read back is refused when it names a file outside the
+  # folder, or two different files as one.
+  mkdir "$T/hb"
+  printf 'return 1' > "$T/hb/a.lua"
+  printf 'return 2\n' > "$T/hb/b.lua"
+  printf 'return 1' > "$T/hb/c.lua"
+  printf '#!/x\nrequire "a" require "b" require "c"\n' > "$T/hb/main.lua"
+  glue hb/main.lua -o hbprog
+  local image chunk
+  image=$(wc -c < "$LAUNCHER")
+  tail -c +$(( image + 1 )) "$T/hbprog" | head -c -16 > "$T/hb.chunk"
+  chunk=$(< "$T/hb.chunk")
+  # spoilt SED | cut TEXT: the program of the chunk edited, or cut before TEXT.
+  spoilt() {
+    local kept=${chunk%%"${2-}"*}
+    if [[ $1 == cut ]]; then head -c "${#kept}" "$T/hb.chunk"; else sed "$1" "$T/hb.chunk"; fi > "$T/hb/s.lua"
+    mkprog "$T/spoilt" "$T/hb/s.lua"
+  }
+  local e
+  for e in 's/return 2\\n/return \\q/' 's/return 2\\n/return \\256/' 's/return 2\\n/return \\1/' \
+           's/return 2\\n/return \\12x/' 's/return 2\\n/return 2\n/' 's/return 2\\n/return 2\r/' \
+           's/,{"b"/{"b"/' 's/return 2\\n"}/return 2"/' 's/"hb\/b.lua",/"hb\/b.lua"/' \
+           's/"b","b.lua"/"b"."b.lua"/' 's/"b","b.lua"/"b",b.lua"/' 's/"b.lua","hb/"b.lua"."hb/' \
+           's/,"hb\/b.lua"/,hb\/b.lua"/' 's/local m={"main.lua"/local m={main/' \
+           's/ in the bundle/ in it/' 's/ovrelglue 2/ovrelglue 1/' \
+           'cut|n"}' 'cut|"}'; do
+    spoilt "${e%%|*}" "${e#*|}"
+    glue --show spoilt
+    expect "no bundle: $e" 0 "offset: $image"$'\n'"length: $(wc -c < "$T/hb/s.lua")"$'\nfirst line: #!/x\n' ""
+  done
+  glue --extract spoilt spoiltout
+  expect "and its chunk is extracted as it is" 0 $'spoiltout/script.lua\n' ""
+  truth "byte for byte" cmp -s "$T/hb/s.lua" "$T/spoiltout/script.lua"
+  spoilt cut $'\n'
+  glue --extract spoilt lineout
+  expect "a chunk of one line without its end is no bundle either" 0 $'lineout/script.lua\n' ""
+  spoilt 's/ovrelglue 2/ovrelglue 1/; s/if t:byte(2)==27 then t=t:sub(2) end end return as(ld(t,"="/end return as(ld(t,"@"/'
+  glue --show spoilt
+  expect "a bundle of the first format still reads back" 0 "offset: $image
+length: $(wc -c < "$T/hb/s.lua")
+first line: #!/x
+script: main.lua ($(wc -c < "$T/hb/main.lua") bytes)
+module: a from hb/a.lua (8 bytes)
+module: b from hb/b.lua (9 bytes)
+module: c from hb/c.lua (8 bytes)
+" ""
+  for e in 's/,"b.lua",/,"..\/b.lua",/|carries module b as ../b.lua, a path outside the folder' \
+           's/,"b.lua",/,"a.lua",/|carries two different files as a.lua' \
+           's/"main.lua"/"x\/main.lua"/|names its script x/main.lua, which is no plain file name' \
+           's/"main.lua"/"."/|names its script ., which is no plain file name' \
+           's/,"b.lua",/,"",/|carries module b as , a path outside the folder' \
+           's/,"b.lua",/,"c:b.lua",/|carries module b as c:b.lua, a path outside the folder'; do
+    spoilt "${e%%|*}"
+    glue --extract spoilt badout
+    expect "refused: ${e#*|}" 1 "" "ovrelglue: spoilt ${e#*|}"
+    truth "and nothing is written" nothing_like "$T/badout*"
+  done
+  spoilt 's/,"c.lua",/,"a.lua",/'
+  glue --extract spoilt sameout
+  expect "one file given twice as one is written once" 0 $'sameout/script.d/main.lua\nsameout/a.lua\nsameout/b.lua\n' ""
 }
 
 # Line ends of every kind the engine reads (LF, CR LF, CR, LF CR), and
@@ -314,6 +480,7 @@ group_refusals() {
     "-o -: a program is not written to standard output; name a file" src/main.lua -o -
   refuse "--plain bundles nothing" "--plain bundles nothing: it takes no -I or -m" \
     src/main.lua -o out --plain -m pkg
+  refuse "nor -I" "--plain bundles nothing: it takes no -I or -m" src/main.lua -o out --plain -I src
   refuse "--extract needs two names" "--extract needs a file and a folder (try --help)" \
     --extract out
 }
@@ -335,19 +502,43 @@ group_options() {
   printf 'require "plug.new"' > "$T/src/usesnew.lua"
   glue src/usesnew.lua -o "out$EXE" -m 'plug.*'
   expect "unless a literal require names it" 1 "" "ovrelglue: src/plug/new.lua:1: unexpected symbol near '/'"
+  printf 'return require "plug.new"' > "$T/src/plug/a.lua"
+  glue src/plugs.lua -o "out$EXE" -m 'plug.*'
+  expect "or one of the modules walked" 1 "" "ovrelglue: src/plug/new.lua:1: unexpected symbol near '/'"
+  printf 'return "a"' > "$T/src/plug/a.lua"
+  glue src/plugs.lua --check -m plug.a -m crlf -m plug.a -m 'plug.*'
+  expect "-m names modules one by one too, each once" 0 "" \
+    "$(travelled "ovrelglue: src/plugs.lua: bundled 3 modules: plug.a, crlf, plug.deep.b"$'\n'"ovrelglue: src/plugs.lua: left out, does not compile: plug.new (src/plug/new.lua:1: unexpected symbol near '/')" "src/plugs.lua")"
 
   # The script from standard input: no folder of its own, -I still counts.
   printf 'print(require("pkg.sub").name)' > "$T/stdin.lua"
   run "$T" ovrelglue "$GLUE" - -o "fromstdin$EXE" -I src < "$T/stdin.lua"
   expect "a script from standard input, modules through -I" 0 "" \
     "$(travelled "ovrelglue: fromstdin$EXE: bundled 2 modules: pkg.sub, pkg" "fromstdin$EXE")"
+  run "$T" ovrelglue "$GLUE" - --check < "$T/stdin.lua"
+  expect "checked, it is named stdin" 0 "" \
+    "$(travelled "ovrelglue: stdin: not bundled, looked for where it runs: pkg.sub" stdin)"
   ship "fromstdin$EXE"
   run "$T/app" "./fromstdin$EXE" "$T/app/fromstdin$EXE"
   expect "it runs" 0 $'pkg.sub\n' ""
 
   # A precompiled script, made by the engine of the target.
+  cat > "$T/forms.lua" <<'LUA'
+local require = require
+local function f() return require "pc" end
+local function g() local r = require; r "pd" end
+pcall(require, "pa")
+pcall(require, "pb", 1)
+pcall(require, "ph", f())
+require("pe", 2)
+local t = {require = require}; t.require "pf"
+local k = {[true] = t[nil], require(7)}
+print(pcall(require, "pg"))
+LUA
   prog dumper 'local function dump(name, head, text) local f = io.open(name, "wb") f:write(head, string.dump(loadstring(text))) f:close() end
 dump("pc.luac", "", "require \"pkg\"; print(\"pc\")")
+dump("pcnone.luac", "", "print(1)")
+dump("pcforms.luac", "", io.open("forms.lua", "rb"):read("*a"))
 dump("pcline", "#!/usr/bin/env ovrelrun\\n", "print(require \"sealed\")")
 dump("src/sealed.lua", "#!/usr/bin/env lua5.1\\n", "local require = require; require \"crlf\" return \"sealed\"")'
   runp dumper
@@ -356,6 +547,28 @@ dump("src/sealed.lua", "#!/usr/bin/env lua5.1\\n", "local require = require; req
     "$(travelled "ovrelglue: pc$EXE: the script is precompiled, so nothing is bundled into it; the modules it requires must travel beside the program: pkg" "pc$EXE")"
   mkprog "$T/expected" "$T/pc.luac"
   truth "byte for byte" cmp -s "$T/pc$EXE" "$T/expected"
+
+  # Every form of require the scan takes in source is taken in a chunk:
+  # through a local or an upvalue, as a tail call, behind pcall.
+  glue forms.lua --check
+  expect "the forms of require in source" 0 "" \
+    "$(travelled "ovrelglue: forms.lua: not bundled, looked for where it runs: pc, pa, pb, ph, pg" forms.lua)"
+  glue pcforms.luac --check
+  expect "are the forms taken in a precompiled chunk" 0 "" \
+    "$(travelled "ovrelglue: pcforms.luac: the script is precompiled, so nothing is bundled into it; the modules it requires must travel beside the program: pc, pa, pb, ph, pg" pcforms.luac)"
+  glue pcnone.luac -o "pcnone$EXE"
+  expect "one that requires nothing needs no word" 0 "" "$(travelled "" "pcnone$EXE")"
+  # Every form of require the scan takes in source is taken in a chunk:
+  # through a local or an upvalue, as a tail call, behind pcall.
+  glue forms.lua --check
+  expect "the forms of require in source" 0 "" \
+    "$(travelled "ovrelglue: forms.lua: not bundled, looked for where it runs: pc, pa, pb, ph, pg" forms.lua)"
+  glue pcforms.luac --check
+  expect "are the forms taken in a precompiled chunk" 0 "" \
+    "$(travelled "ovrelglue: pcforms.luac: the script is precompiled, so nothing is bundled into it; the modules it requires must travel beside the program: pc, pa, pb, ph, pg" pcforms.luac)"
+  glue pcnone.luac -o "pcnone$EXE" -m crlf
+  expect "unless modules are asked for" 0 "" \
+    "$(travelled "ovrelglue: pcnone$EXE: the script is precompiled, so nothing is bundled into it; the modules it requires must travel beside the program" "pcnone$EXE")"
 
   glue pcline -o "pcl$EXE"
   expect "a # line before a precompiled script is left out, and the summary says so" 0 "" \
@@ -384,6 +597,43 @@ ovrelglue: src/usesstripped.lua: precompiled without debug data, so the modules 
     "$(travelled 'ovrelglue: wrote noext.exe: ".exe" added, without which Windows does not start it' noext.exe)"
   truth "and only .exe" test -f "$T/noext.exe" -a ! -e "$T/noext"
 
+  # Signed launchers, made here: a PE image of 1024 bytes and 40 more for a
+  # certificate table, its entry (data directory 4) set to OFFSET SIZE.
+  # Only a signature is dropped: the entry, and the table where it ends the
+  # image; the trailer then counts the shorter image.
+  if native; then
+    local v offset size magic image noted entry said glued
+    for v in "1024 40 0x20b 1024 1 at the end of a PE32+ image" "600 40 0x10b 1064 1 inside the image" \
+             "0 64 0x10b 1064 1 at offset 0" "0 0 0x10b 1064 0 of an unsigned image" \
+             "8 1056 0x10b 1064 0 that would start before its own entry"; do
+      read -r offset size magic image noted _ <<< "$v"
+      mkpe "$T/signed.exe" "$magic"
+      head -c 40 /dev/urandom >> "$T/signed.exe"
+      entry=$(( PE_DIRS + 32 ))
+      put "$T/signed.exe" "$entry" 4 "$offset"
+      put "$T/signed.exe" $(( entry + 4 )) 4 "$size"
+      glue p.lua -o fromsigned.exe --launcher signed.exe --plain
+      said=
+      (( noted )) && said="ovrelglue: fromsigned.exe: the launcher's signature is not carried over; sign fromsigned.exe after gluing"
+      expect "a certificate table ${v#* * * * * }" 0 "" "$said"
+      { head -c "$image" "$T/signed.exe"; cat "$T/p.lua"; trailer "$image" 8; } > "$T/expected"
+      (( noted )) && put "$T/expected" "$entry" 8 0
+      truth "${v#* * * * * }: the image as it should be, the script, the trailer" \
+        cmp -s "$T/fromsigned.exe" "$T/expected"
+    done
+    # Signed after gluing: the trailer is found before the table and the
+    # zero bytes that align it, and only behind zero bytes.
+    glued=$(wc -c < "$T/fromsigned.exe")
+    { cat "$T/fromsigned.exe"; head -c 4 /dev/zero; head -c 32 /dev/urandom; } > "$T/signedprog.exe"
+    put "$T/signedprog.exe" "$entry" 4 $(( glued + 4 ))
+    put "$T/signedprog.exe" $(( entry + 4 )) 4 32
+    glue --show signedprog.exe
+    expect "show finds the trailer of a signed program" 0 $'offset: 1064\nlength: 8\nfirst line: print(1)\n' ""
+    put "$T/signedprog.exe" $(( glued + 1 )) 1 1
+    glue --show signedprog.exe
+    expect "not behind bytes that are no padding" 1 "" "ovrelglue: signedprog.exe carries no script (no trailer)"
+  fi
+
   glue --version
   truth "--version names the tool" test "${out%% *}" == ovrelglue
 
@@ -396,9 +646,11 @@ ovrelglue: src/usesstripped.lua: precompiled without debug data, so the modules 
 
     mkdir "$T/real"
     ln -s real/target "$T/link"
+    ln -s "$T/real/abs" "$T/abslink"
     glue p.lua -o link
-    truth "an output that is a link is written through to its target" \
-      test -L "$T/link" -a -x "$T/real/target"
+    glue p.lua -o abslink
+    truth "an output that is a link is written through to its target, relative or absolute" \
+      test -L "$T/link" -a -x "$T/real/target" -a -L "$T/abslink" -a -x "$T/real/abs"
   fi
 }
 
@@ -464,6 +716,96 @@ group_deps() {
   truth "and nothing is written" test "$(cat "$T/taken/$mod")" = "not the module" -a ! -e "$T/taken/prog$EXE"
 
   native || return 0
+  # Read from the files: a module's libraries found through its run-path
+  # ($ORIGIN in both spellings, empty entries skipped), and theirs, each
+  # once; what the system's library folders hold stays.
+  local libc ld
+  libc=$(ldd "$GLUE" | awk '$1 == "libc.so.6" { print $3 }')
+  ld=$(ldd "$GLUE" | awk '/ld-linux/ { print $1 }')
+  mkdir -p "$T/n/lib"
+  printf 'require "m"' > "$T/n/use.lua"
+  mkelf "$T/n/m.so" 64 1=libone.so 14=m.so 1=libc.so.6 29="\$ORIGIN/none::${libc%/*}:\$ORIGIN/lib"
+  mkelf "$T/n/lib/libone.so" 32 1=libtwo.so 1=libone.so 15='${ORIGIN}'
+  mkelf "$T/n/lib/libtwo.so" 64 1="${ld##*/}" 29="${ld%/*}"
+  glue n/use.lua --check
+  expect "libraries are read from the dynamic sections of ELF files of 64 and 32 bits" 0 "" \
+    "ovrelglue: n/use.lua: not bundled, looked for where it runs: m
+ovrelglue: n/use.lua: needs beside it where it runs (--with-deps copies them): m.so, libone.so, libtwo.so"
+
+  # Only the library folders themselves are the system's.
+  local gconv=${libc%/*}/gconv/gconv-modules
+  if [[ -f /usr/lib/os-release && -f $gconv ]]; then
+    mkelf "$T/n/m.so" 64 1=os-release 1=gconv-modules 29="/usr/lib:${gconv%/*}"
+    glue n/use.lua --check
+    expect "a library below a system folder's own travels" 0 "" \
+      "ovrelglue: n/use.lua: not bundled, looked for where it runs: m
+ovrelglue: n/use.lua: needs beside it where it runs (--with-deps copies them): m.so, gconv-modules"
+  fi
+
+  # A hostile image yields fewer names, never a failure: each case spoils
+  # the fields at AT:WIDTH:VALUE of a module that needs libnext.so beside it.
+  printf '%070d' 0 > "$T/n/libnext.so"
+  local hostile=(
+    "a class of its own|4:1:3" "big-endian|5:1:2" "section headers too small|58:2:63"
+    "no section headers|60:2:0" "a section table past 16 MB|58:2:65535 60:2:65535"
+    "section headers past the end|40:8:$(( 1 << 40 ))" "section headers past any offset|40:8:-1"
+    "no dynamic section|132:4:3" "its strings in no section|168:4:3"
+    "a dynamic section past 16 MB|160:8:$(( 1 << 25 ))" "a dynamic section past the end|152:8:$(( 1 << 40 ))"
+    "names past its strings|224:8:1" "strings past the end|216:8:$(( 1 << 40 ))"
+    "entries that stop short of the run-path|160:8:24")
+  local h f at width value magic
+  for h in "${hostile[@]}"; do
+    mkelf "$T/n/m.so" 64 1=libnext.so 29='$ORIGIN'
+    for f in ${h#*|}; do IFS=: read -r at width value <<< "$f"; put "$T/n/m.so" "$at" "$width" "$value"; done
+    glue n/use.lua --check
+    expect "an ELF file with ${h%%|*}" 0 "" \
+      "ovrelglue: n/use.lua: not bundled, looked for where it runs: m
+ovrelglue: n/use.lua: needs beside it where it runs (--with-deps copies them): m.so"
+  done
+  # Strings may run past the table's end: each name ends at its NUL.
+  mkelf "$T/n/m.so" 64 1=libnext.so 29='$ORIGIN'
+  put "$T/n/m.so" 224 8 4096
+  head -c 300 /dev/zero >> "$T/n/m.so"
+  glue n/use.lua --check
+  expect "names end at their NUL" 0 "" \
+    "ovrelglue: n/use.lua: not bundled, looked for where it runs: m
+ovrelglue: n/use.lua: needs beside it where it runs (--with-deps copies them): m.so, libnext.so"
+
+  # Copying into the module's own folder leaves it be; a folder where a
+  # library goes is refused before anything is written.
+  mkelf "$T/n/m.so" 64 1=libnext.so 29='$ORIGIN'
+  glue n/use.lua -o n/prog --with-deps
+  expect "--with-deps beside the module itself" 0 "" "ovrelglue: n/prog: not bundled, looked for where it runs: m
+ovrelglue: n/prog: copied beside it, as it needs them where it runs: m.so, libnext.so"
+  mkdir -p "$T/in/libnext.so"
+  glue n/use.lua -o in/prog --with-deps
+  expect "a folder in a library's place is refused" 1 "" \
+    "ovrelglue: in/libnext.so is already there and differs from n/libnext.so; it is not replaced"
+  truth "and nothing is written" test ! -e "$T/in/prog" -a ! -e "$T/in/m.so"
+
+  # Here no DLL is looked for, but the import table of a PE module is
+  # read all the same, and safely: PE32, PE32+, and spoilt ones (offsets
+  # for PE32, whose data directories start at 184 and sections at 312).
+  rm "$T/n/m.so"
+  hostile=("PE32|" "PE32+|" "its header past the end|60:4:100000" "no PE signature|64:1:0"
+    "an optional header of no known kind|88:2:0x10c" "an optional header too small|84:2:16"
+    "one data directory|180:4:1" "no import table|192:4:0" "no sections|70:2:0"
+    "a section table past the end|70:2:65535" "imports in no section|192:4:0x9000"
+    "imports past the end|332:4:$(( 1 << 31 ))" "a name in no section|524:4:0x9000"
+    "a name below every section|524:4:16" "its header cut short|60:4:1020 1020:4:17744"
+    "an import table that never ends|328:4:0x20000 332:4:1024")
+  for h in "${hostile[@]}"; do
+    magic=0x10b
+    [[ ${h%%|*} == PE32+ ]] && magic=0x20b
+    mkpe "$T/n/m.so" "$magic" ovrel.dll KERNEL32.dll
+    for f in ${h#*|}; do IFS=: read -r at width value <<< "$f"; put "$T/n/m.so" "$at" "$width" "$value"; done
+    [[ $h == *never* ]] && head -c $(( 0x20000 )) /dev/zero | tr '\0' '\1' >> "$T/n/m.so"
+    glue n/use.lua --check
+    expect "a PE module: ${h%%|*}" 0 "" \
+      "ovrelglue: n/use.lua: not bundled, looked for where it runs: m
+ovrelglue: n/use.lua: needs beside it where it runs (--with-deps copies them): m.so"
+  done
+
   mkdir "$T/alone"
   printf 'return {hi = function(x) return "hi " .. x end}' > "$T/src/util.lua"
   printf 'print(require("util").hi(...))' > "$T/src/two.lua"

@@ -32,6 +32,31 @@ group_refusals() {
   refuse "unknown option" "unknown option -x (try --help)" s.lua -x -o out
   refuse "two scripts" "more than one script: s.lua and t.lua (try --help)" s.lua t.lua -o out
   refuse "-o without a name" "-o needs a file name (try --help)" s.lua -o
+  refuse "-I without a template" "-I needs a template (try --help)" s.lua -o out -I
+  refuse "-m without a name" "-m needs a module name (try --help)" s.lua -o out -m
+  refuse "-o twice" "-o given twice (try --help)" s.lua -o a -o b
+  refuse "--launcher twice" "--launcher given twice (try --help)" s.lua -o a --launcher a --launcher b
+  refuse "--extract twice" "--extract given twice (try --help)" --extract a b --extract c d
+  refuse "--extract with a job" "--extract takes nothing else (try --help)" --extract a b -m x
+  refuse "--show with --extract" "--show takes nothing else (try --help)" --show a --extract b c
+  refuse "--check with --with-deps" "--check writes nothing: it takes no --with-deps" s.lua --check --with-deps
+  refuse "-m of no name" "module .* is not found as Lua source in the search path (-m .*)" s.lua -o out -m '.*'
+  native && refuse "a folder as standard input" "cannot read standard input: $ISDIR" - -o out < "$T"
+  local o
+  for o in "-o a" "--launcher a" --plain --with-deps --check "-I a" "-m a"; do
+    # shellcheck disable=SC2086  # the option and its argument, as two words
+    refuse "--show with $o" "--show takes nothing else (try --help)" --show a $o
+  done
+  ln -s loop "$T/loop"
+  refuse "an output that is a loop of links" "loop: too many levels of symbolic links" s.lua -o loop
+  # Without /proc and under a name that no search finds, the tool cannot
+  # tell its own folder: only a named launcher will do.
+  if native && [[ ${SANITIZED:-0} != 1 ]] && unshare -rm true 2> /dev/null; then
+    ( cd "$T" && exec unshare -rm bash -c 'mount -t tmpfs none /proc && exec -a ovrelglue "$@"' - \
+        "$GLUE" s.lua -o out ) > "$R/out" 2> "$R/err"
+    capture $?
+    expect "no folder of its own" 1 "" "ovrelglue: cannot find this tool's own folder; name the launcher with --launcher"
+  fi
   refuse "missing script" "cannot open nope.lua: No such file or directory" nope.lua -o out
   mkdir "$T/dir.lua"
   refuse "a folder as script" "dir.lua is not a regular file" dir.lua -o out
@@ -143,6 +168,26 @@ group_roundtrip() {
   glue --help
   truth "--help prints the usage" test "${out%%$'\n'*}" == "usage: ovrelglue SCRIPT -o OUTPUT [-I TEMPLATE]... [-m NAME]... [--plain] [--launcher PATH]"
   expect "--help ends well" 0 "$out" ""
+  local help=$out
+  glue -h
+  expect "-h is --help" 0 "$help" ""
+
+  # The ".exe" rule looks at the launcher's name in any case, and at no
+  # name too short to have it.
+  cp "$LAUNCHER" "$T/L.EXE"
+  cp "$LAUNCHER" "$T/l"
+  glue s.lua -o up --launcher L.EXE --plain
+  expect "onto L.EXE, .exe is added" 0 "" \
+    "$(travelled 'ovrelglue: wrote up.exe: ".exe" added, without which Windows does not start it' up.exe)"
+  glue s.lua -o short --launcher l --plain
+  expect "onto l, nothing is added" 0 "" "$(travelled "" short)"
+  truth "to either name" test -f "$T/up.exe" -a -f "$T/short" -a ! -e "$T/up"
+  local l
+  for l in l.axe l.eye l.exf; do
+    cp "$LAUNCHER" "$T/$l"
+    glue s.lua -o "near$EXE" --launcher "$l" --plain
+    expect "nor onto $l" 0 "" "$(travelled "" "near$EXE")"
+  done
 }
 
 # Only a regular file is replaced, keeping its mode and owner; --check
@@ -188,6 +233,25 @@ group_outputs() {
     truth "SIG$sig: no temporary file or output is left" nothing_like "$T/.ovrelglue-*"
   done
   truth "and no output" test ! -e "$T/stopped"
+
+  # A full disk (a small file system of the test's own): a program or an
+  # extraction that does not fit is reported and leaves nothing.
+  if [[ ${SANITIZED:-0} != 1 ]] && unshare -rm true 2> /dev/null; then
+    head -c 100000 /dev/zero | tr '\0' - > "$T/long.lua"
+    glue long.lua -o longprog --plain
+    mkdir "$T/full"
+    ( cd "$T" && exec unshare -rm bash -c 'mount -t tmpfs -o size=64k none full || exit
+        "$1" s.lua -o full/prog --plain --launcher big; echo "status $?"
+        "$1" --extract longprog full/out; echo "status $?"
+        ls -A full' - "$GLUE" 2>&1 | sed 's/\.ovrelglue-[A-Za-z0-9]\{6\}/.ovrelglue-X/' ) > "$R/out" 2> "$R/err"
+    capture $?
+    expect "a full disk is reported, and nothing is left on it" 0 \
+      "ovrelglue: cannot write full/.ovrelglue-X: No space left on device
+status 1
+ovrelglue: cannot write full/.ovrelglue-X/script.lua: No space left on device
+status 1
+" ""
+  fi
 }
 
 group_"$1"
