@@ -79,8 +79,11 @@ void holdstops(void) {
   sigaddset(&stops, SIGHUP);
   sigprocmask(SIG_BLOCK, &stops, &before);
   sigemptyset(&held);
-  for (int sig : {SIGINT, SIGTERM, SIGHUP})
+  for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
+    struct sigaction now;
+    if (sigaction(sig, NULL, &now) == 0 && now.sa_handler == SIG_IGN) continue;
     if (!sigismember(&before, sig)) sigaddset(&held, sig);
+  }
   holding = 1;
 }
 

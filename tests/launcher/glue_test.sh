@@ -233,6 +233,17 @@ group_outputs() {
     truth "SIG$sig: no temporary file or output is left" nothing_like "$T/.ovrelglue-*"
   done
   truth "and no output" test ! -e "$T/stopped"
+  # A signal ignored when the tool starts (nohup, a background job) stays
+  # ignored: the program is written.
+  (cd "$T" && trap '' HUP && exec "$GLUE" s.lua -o kept --plain --launcher big 2> /dev/null) &
+  pid=$!
+  for (( i = 0; i < 5000; i++ )); do
+    compgen -G "$T/.ovrelglue-*" > /dev/null && break
+    sleep 0.001
+  done
+  kill -HUP "$pid"
+  wait "$pid"
+  truth "an ignored SIGHUP does not stop the tool" test $? == 0 -a -s "$T/kept"
 
   # A full disk (a small file system of the test's own): a program or an
   # extraction that does not fit is reported and leaves nothing.
