@@ -341,6 +341,12 @@ void checkdeps(const std::vector<Dep> &deps, const std::string &out) {
     if ((isfile(to.c_str()) && slurp(to) != slurp(d.from)) || isfolder(to.c_str()))
       die("%s is already there and differs from %s; it is not replaced", to.c_str(),
           d.from.c_str());
+    /* A file where a folder of the copy must go would stop it half-way. */
+    for (std::string f = folderof(to); f.size() > dir.size(); f = folderof(f)) {
+      Stat st;
+      if (statfile(f.c_str(), &st) == 0 && !isfolder(f.c_str()))
+        die("%s is not a folder, and %s goes into it; it is not replaced", f.c_str(), to.c_str());
+    }
   }
 }
 

@@ -714,6 +714,14 @@ group_deps() {
   expect "a different file beside the output is not replaced" 1 "" \
     "ovrelglue: taken/$mod is already there and differs from $(dirname "$NUMHASH")/$mod; it is not replaced"
   truth "and nothing is written" test "$(cat "$T/taken/$mod")" = "not the module" -a ! -e "$T/taken/prog$EXE"
+  mkdir -p "$T/src/nm" "$T/blocked"
+  cp "$NUMHASH" "$T/src/nm/deep${mod#numhash}"
+  printf 'require "nm.deep"' > "$T/src/deep.lua"
+  : > "$T/blocked/nm"
+  glue src/deep.lua -o "blocked/prog$EXE" --with-deps
+  expect "a file where a module's folder must go is not replaced" 1 "" \
+    "ovrelglue: blocked/nm is not a folder, and blocked/nm/deep${mod#numhash} goes into it; it is not replaced"
+  truth "and nothing is written" test ! -s "$T/blocked/nm" -a ! -e "$T/blocked/prog$EXE"
 
   native || return 0
   # Read from the files: a module's libraries found through its run-path
