@@ -240,27 +240,57 @@ static int systemfolder(const std::string &dir) {
 }
 
 
-/* Where the loader would find library `name` for the file at path: beside
-** it, or on Windows beside the launcher too; through its run-path. */
+/* rel's folder, then more, as a path below the program's folder with "."
+** and ".." parts resolved; "" when it would climb out of it. */
+static std::string below(const std::string &rel, const std::string &more) {
+  std::vector<std::string> parts;
+  std::string path = folderof(rel) + "/" + more;
+  for (size_t start = 0; start <= path.size();) {
+    size_t end = path.find('/', start);
+    if (end == std::string::npos) end = path.size();
+    std::string part = path.substr(start, end - start);
+    if (part == "..") {
+      if (parts.empty()) return "";
+      parts.pop_back();
+    } else if (!part.empty() && part != ".") {
+      parts.push_back(part);
+    }
+    start = end + 1;
+  }
+  std::string out;
+  for (const std::string &p : parts) out += (out.empty() ? "" : "/") + p;
+  return out;
+}
+
+
+/* Where the loader would find library `name` for the file at path, which
+** travels as rel: beside it, or on Windows beside the launcher too;
+** through its run-path.  *to is where the library goes beside the program:
+** as far from rel as the run-path has it from path, so the copy finds it;
+** else beside the program. */
 static std::string findlibrary(const std::string &name, const std::string &path,
-                               const Image &im, const std::string &launcherdir, int *own) {
-  std::vector<std::string> dirs;
+                               const std::string &rel, const Image &im,
+                               const std::string &launcherdir, int *own, std::string *to) {
+  std::vector<std::string> dirs, tos;
 #if defined(_WIN32)
   (void)im;
+  (void)rel;
   dirs.push_back(launcherdir);
   dirs.push_back(folderof(path));
 #else
   (void)launcherdir;
   for (std::string e : im.runpath) {
-    if (e.compare(0, 7, "$ORIGIN") == 0) e = folderof(path) + e.substr(7);
-    else if (e.compare(0, 9, "${ORIGIN}") == 0) e = folderof(path) + e.substr(9);
-    if (!e.empty()) dirs.push_back(e);
+    size_t origin = e.compare(0, 7, "$ORIGIN") == 0 ? 7 : e.compare(0, 9, "${ORIGIN}") == 0 ? 9 : 0;
+    if (e.empty()) continue;
+    tos.push_back(origin ? below(rel, e.substr(origin) + "/" + name) : "");
+    dirs.push_back(origin ? folderof(path) + e.substr(origin) : e);
   }
 #endif
-  for (const std::string &d : dirs) {
-    std::string p = d + "/" + name;
+  for (size_t i = 0; i < dirs.size(); i++) {
+    std::string p = dirs[i] + "/" + name;
     if (!isfile(p.c_str())) continue;
-    *own = !systemfolder(d);
+    *own = !systemfolder(dirs[i]);
+    *to = i < tos.size() && !tos[i].empty() ? tos[i] : name;
     return p;
   }
   return "";
@@ -272,16 +302,18 @@ static int listed(const std::vector<Dep> &deps, const std::string &rel) {
 }
 
 
-/* Adds what the file at path loads that travels, and what that loads. */
-static void addlibraries(const std::string &path, const std::string &launcherdir,
-                         std::vector<Dep> *deps) {
+/* Adds what the file at path, travelling as rel, loads that travels, and
+** what that loads. */
+static void addlibraries(const std::string &path, const std::string &rel,
+                         const std::string &launcherdir, std::vector<Dep> *deps) {
   Image im = readimage(path);
   for (const std::string &name : im.needed) {
     int own = 0;
-    std::string found = findlibrary(name, path, im, launcherdir, &own);
-    if (found.empty() || !(own || isruntime(name)) || listed(*deps, name)) continue;
-    deps->push_back(Dep{name, found});
-    addlibraries(found, launcherdir, deps);
+    std::string to;
+    std::string found = findlibrary(name, path, rel, im, launcherdir, &own, &to);
+    if (found.empty() || !(own || isruntime(name)) || listed(*deps, to)) continue;
+    deps->push_back(Dep{to, found});
+    addlibraries(found, to, launcherdir, deps);
   }
 }
 
@@ -303,7 +335,7 @@ std::vector<Dep> travellers(const std::string &launcher, const std::vector<std::
                             const std::vector<std::string> &names) {
   std::vector<Dep> deps;
   std::string launcherdir = folderof(launcher);
-  addlibraries(launcher, launcherdir, &deps);
+  addlibraries(launcher, "", launcherdir, &deps);
   for (const std::string &name : names) {
     std::string rel = fill("?" MODULE_SUFFIX, name);
     for (const std::string &tmpl : templates) {
@@ -311,7 +343,7 @@ std::vector<Dep> travellers(const std::string &launcher, const std::vector<std::
       if (!isfile(path.c_str())) continue;
       if (!listed(deps, rel)) {
         deps.push_back(Dep{rel, path});
-        addlibraries(path, launcherdir, &deps);
+        addlibraries(path, rel, launcherdir, &deps);
       }
       break;
     }

@@ -738,7 +738,11 @@ group_deps() {
   glue n/use.lua --check
   expect "libraries are read from the dynamic sections of ELF files of 64 and 32 bits" 0 "" \
     "ovrelglue: n/use.lua: not bundled, looked for where it runs: m
-ovrelglue: n/use.lua: needs beside it where it runs (--with-deps copies them): m.so, libone.so, libtwo.so"
+ovrelglue: n/use.lua: needs beside it where it runs (--with-deps copies them): m.so, lib/libone.so, lib/libtwo.so"
+  mkdir "$T/nout"
+  glue n/use.lua -o nout/prog --with-deps
+  truth "each is copied where the run-path that found it leads from the copy" \
+    cmp -s "$T/n/lib/libtwo.so" "$T/nout/lib/libtwo.so"
 
   # Only the library folders themselves are the system's.
   local gconv=${libc%/*}/gconv/gconv-modules
