@@ -27,6 +27,8 @@
 #include "signature.h"
 
 
+/* The script's name in a bundle reads back on either platform: what
+** follows the last separator of either. */
 static size_t baselen(const char *path) {
   const char *base = path;
   for (const char *p = path; *p; p++)
@@ -212,7 +214,7 @@ int makeprogram(const Job &job) {
 
   /* Windows starts only a program whose name has an extension. */
   std::string output = job.output ? job.output : fromstdin ? "stdin" : job.script;
-  int addexe = job.output && endswith_exe(job.launcher) && strchr(job.output + baselen(job.output), '.') == NULL;
+  int addexe = job.output && endswith_exe(job.launcher) && strchr(job.output + folderlen(job.output), '.') == NULL;
   if (addexe) output += ".exe";
   std::string target = throughlink(output.c_str());
 

@@ -19,6 +19,7 @@ extern "C" {
 #include <lua.h>
 }
 
+#include "files.h"
 #include "glue.h"
 #include "make.h"
 #include "selfpath.h"
@@ -134,14 +135,7 @@ static std::string tooldir(const char *argv0) {
   char self[SELFPATH_MAX];
   if (argv0 == NULL || !selfpath(argv0, self, sizeof self)) return "";
   std::string path = self;
-  size_t end = path.find_last_of(
-#if defined(_WIN32)
-      "/\\"
-#else
-      "/"
-#endif
-  );
-  path.resize(end == std::string::npos ? 0 : end + 1);
+  path.resize(folderlen(path));
   return path;
 }
 
