@@ -64,7 +64,7 @@
 
 #include "bittree.h"
 #include "heap.h"
-#include "maptable.h"
+#include "maprecord.h"
 
 namespace {
 

@@ -7,27 +7,7 @@
 
 #include <stdint.h>
 
-#include "farindex.h"
-
-struct MapTable;
-
-/* For a home bucket: every probe step before `step` lands on a bucket that
-** is not empty.  Home plus one; 0 is no home. */
-struct MapFront {
-  uint32_t home1;
-  uint32_t step;
-};
-
-struct MapAccel {
-  uint32_t farsteps;  // walks hand over at this step; MAPACCEL_PLAIN: never
-  uint32_t all;       // the index holds every live key, so finds ask it first
-  uint32_t treecap;   // capacity the two bit trees describe; 0 when none
-  FarIndex index;     // the far live keys (all of them when `all`)
-  uint64_t *roomy;    // bit tree over flag words: holds an empty bucket
-  uint64_t *holes;    // bit tree over flag words: holds a deleted bucket
-  MapFront *front;    // recent homes and the step before which all is full
-  uint64_t walked;    // steps walked past the hand-over without trees
-};
+#include "maprecord.h"
 
 /* A table walks by the plain rules alone: nothing is built or trusted. */
 constexpr uint32_t MAPACCEL_PLAIN = UINT32_MAX;

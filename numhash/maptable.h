@@ -6,24 +6,7 @@
 #include <string.h>
 
 #include "mapaccel.h"
-
-struct MapTable {
-  uint32_t capacity;    // buckets: 0, or a power of two from 4 to 2^31
-  uint32_t count;       // live entries
-  uint32_t occupied;    // live or deleted buckets
-  uint32_t grow_limit;  // occupancy bound for this capacity
-  uint32_t *flags;      // 2 state bits per bucket, 16 buckets per word
-  double *keys;
-  char **values;        // the owner's strings; core code only moves them
-  MapAccel accel;       // lookup aids derived from the above; change no result
-};
-
-/* Bucket states, as the two bits of a bucket read from its flag word. */
-enum : uint32_t {
-  MAPTABLE_LIVE = 0,
-  MAPTABLE_DELETED = 1,
-  MAPTABLE_EMPTY = 2,
-};
+#include "maprecord.h"
 
 /* Results of maptable_put. */
 enum MapPutStatus {
@@ -33,27 +16,12 @@ enum MapPutStatus {
   MAPTABLE_FAILED,   // the rebuild it needed could not allocate
 };
 
-constexpr uint32_t MAPTABLE_ABSENT = UINT32_MAX;
-
-/* Flag arrays are filled with this byte, which makes every bucket empty. */
-constexpr unsigned char MAPTABLE_EMPTY_FILL = 0xAA;
-
-/* The state of bucket i in a flag array, the table's or one being filled. */
-static inline uint32_t maptable_state_in(const uint32_t *flags, uint32_t i) {
-  return (flags[i >> 4] >> ((i & 15u) << 1)) & 3u;
-}
-
 static inline uint32_t maptable_state(const MapTable *t, uint32_t i) {
   return maptable_state_in(t->flags, i);
 }
 
 static inline bool maptable_islive(const MapTable *t, uint32_t i) {
   return maptable_state(t, i) == MAPTABLE_LIVE;
-}
-
-/* Words in the flag array of a table of the given capacity (> 0). */
-static inline uint32_t maptable_flagwords(uint32_t capacity) {
-  return capacity < 16 ? 1 : capacity >> 4;
 }
 
 /* The sizing rule: the capacity that a requested size gives, and its bound. */
