@@ -7,11 +7,15 @@
 -- map as it was; the first sizing of `new` leaves an unsized map; `resize`
 -- answers false with the old capacity; a shrinking `purge` still removes
 -- its entry and keeps the capacity, unless only the trimming of the arrays
--- failed, which still shrinks.  After every step each map is compared with
--- a plain table of what it must hold, through getitem, totable, iterate,
--- has and attrib.  After every run the maps are dropped and the module's
--- live blocks must be back where they started.  The runs stop at the first
--- n that the workload never reaches.
+-- failed, which still shrinks.  The run then goes on (a `new` that raised
+-- is made again), so every later step shows that the maps work once memory
+-- is back.  After every step each map is compared with a plain table of
+-- what it must hold, through getitem, totable, iterate, has, attrib and
+-- tostring.  After every run the maps are dropped and the module's live
+-- blocks must be back where they started.  The runs stop at the first n
+-- that the workload never reaches.  The whole loop runs twice: under the
+-- shipped tuning of the lookup aids, and with every walk handed to them,
+-- whose own heap never fails an operation.
 local check = require "check"
 local nh = require "numhash"
 local heap = require "numhash.heapfail"
@@ -20,7 +24,7 @@ local NOMEM_NEW = "Error in `numhash.new`: memory allocation failed."
 local NOMEM_INCLUDE = "Error in `numhash.include`: memory allocation failed."
 
 local NEGZERO = -1 / math.huge  -- made at run time: constants fold -0 into 0
-local STOP = {}  -- raised to end a run at the operation that raised
+local ABSENT = -12345.5  -- a key the workload never stores
 
 -- The capacity a requested size gives, and its occupancy bound.
 local function sizefor(r)
@@ -67,6 +71,8 @@ function Run:verify(m)
   local map = m.map
   local made = heap.allocations()
   check.eq(#map, model.n, "size")
+  check.eq(tostring(map), "numhash(" .. model.n .. ")", "tostring")
+  check.eq(map[ABSENT], nil, "a key never stored")
   local st = nh.attrib(map)
   check.eq(st.count, model.n, "attrib count")
   check.eq(st.capacity, m.capacity, "capacity")
@@ -101,14 +107,24 @@ function Run:verifyall()
 end
 
 
--- Ends the run after an operation raised: the message must be the one
--- documented for it, and every map must be as it was.
-function Run:stop(failed, err, expected)
+-- After an operation raised: the message must be the one documented for
+-- it, and every map must be as it was.
+function Run:raised(failed, err, expected)
   check.truthy(failed, "an error without an allocation failure: " .. tostring(err))
   -- Raised below a Lua caller, the message carries the caller's position.
   check.eq(tostring(err):gsub("^[^:]*:%d+: ", ""), expected, "message")
   self:verifyall()
-  error(STOP)
+end
+
+
+-- Blocks the maps must hold at least: each record, the three arrays of a
+-- sized map, each value (the aids may hold more).
+function Run:blocks()
+  local n = 0
+  for _, m in ipairs(self.maps) do
+    n = n + 1 + m.model.n + (m.capacity > 0 and 3 or 0)
+  end
+  return n
 end
 
 
@@ -117,7 +133,8 @@ function Run:new(size)
   if not res[1] then
     -- Only the record itself is worth an error; a failed sizing is silent.
     check.truthy(not failed or self.hit.nth == 1, "new raised when its buckets failed")
-    self:stop(failed, res[2], NOMEM_NEW)
+    self:raised(failed, res[2], NOMEM_NEW)
+    return self:new(size)
   end
   local map = res[2]
   local m = {map = map, model = {entries = {}, n = 0}}
@@ -144,7 +161,7 @@ function Run:include(m, k, v, how)
   else
     failed, res = self:call("include", nh.include, m.map, k, v)
   end
-  if not res[1] then self:stop(failed, res[2], NOMEM_INCLUDE) end
+  if not res[1] then return self:raised(failed, res[2], NOMEM_INCLUDE) end
   check.eq(failed, false, "an include that met a failure returned")
   local new = model.entries[k] == nil
   if how ~= "[]" then check.eq(res[2], new, "include result") end
@@ -224,7 +241,7 @@ local function workload(w)
   -- Small integers share home bucket 0: long probe chains, then growth
   -- 8 -> 16 -> 32 -> 64.
   for i = 1, 30 do w:include(a, i, "v" .. i, i % 2 == 0 and "[]" or nil) end
-  for i = 1, 30, 7 do w:include(a, i, "r" .. i) end  -- replacements grow nothing
+  for i = 1, 30, 7 do w:include(a, i, "r" .. i, i % 2 == 0 and "[]" or nil) end  -- replacements
   w:include(a, 0, "zero")
   w:include(a, NEGZERO, "negative zero")  -- the same key; it keeps its sign
   for i = 1, 12 do w:include(a, -i / 8, "f" .. i, "[]") end
@@ -264,6 +281,13 @@ local function workload(w)
   w:resize(d, 9)
   for i = 1, 5 do w:include(d, i, ("x"):rep(i * 100)) end
   w:purge(d, 3, true)
+  -- A map left unsized by its failed first sizing: read, purged, emptied,
+  -- then sized by resize.
+  local e = w:new(2)
+  w:purge(e, 1)
+  w:cleanse(e)
+  w:resize(e, 0)
+  w:include(e, 1, "one")
   w:verifyall()
 end
 
@@ -276,7 +300,7 @@ local function settle()
 end
 
 
-check.case("every allocation of the workload fails in turn", function()
+local function exhaust()
   settle()
   local base = heap.live()
   local sites = {}
@@ -288,16 +312,14 @@ check.case("every allocation of the workload fails in turn", function()
     local ok, err = pcall(workload, w)
     local made = heap.allocations()
     heap.failat(0)
-    if not ok and err ~= STOP then
-      error(string.format("run %d: %s", n, tostring(err)), 0)
-    end
+    if not ok then error(string.format("run %d: %s", n, tostring(err)), 0) end
     local reached = made >= n
     if reached then
       check.truthy(w.hit ~= nil, string.format("run %d: the failing allocation fell outside every operation", n))
       local key = w.hit.what .. "#" .. w.hit.nth
       sites[key] = (sites[key] or 0) + 1
     else
-      check.truthy(ok, "the workload completes when nothing fails")
+      check.truthy(heap.live() >= base + w:blocks(), "the maps' blocks are counted live")
     end
     w = nil
     settle()
@@ -309,6 +331,14 @@ check.case("every allocation of the workload fails in turn", function()
   table.sort(kinds)
   io.write(string.format("     %d allocations failed in turn; by operation and position: %s\n",
                          n - 1, table.concat(kinds, ", ")))
+end
+
+
+check.case("every allocation of the workload fails in turn", exhaust)
+
+check.case("the same with every walk handed to the lookup aids", function()
+  heap.tune(1, 8, 1)
+  exhaust()
 end)
 
 check.done()

@@ -105,6 +105,13 @@ double dense(uint32_t h, uint32_t m) {
 void workload(Twin &w, uint32_t n, uint32_t seed) {
   std::mt19937_64 rng(seed);
   std::uniform_real_distribution<double> spread(-1e6, 1e6);
+  // Below the trees' size, small integers share home 0: walks hand over
+  // and reuse deleted buckets without trees.  The NaN stays through every
+  // rebuild.
+  for (uint32_t i = 0; i < 5; i++) ASSERT_NO_FATAL_FAILURE(w.put(i));
+  for (uint32_t i = 1; i < 3; i++) ASSERT_NO_FATAL_FAILURE(w.erase(i));
+  ASSERT_NO_FATAL_FAILURE(w.put(5));
+  ASSERT_NO_FATAL_FAILURE(w.put(__builtin_nan("")));
   // Four keys for each of 700 consecutive homes: long runs of full words,
   // as integers past 2^21 make in large tables.
   ASSERT_NO_FATAL_FAILURE(w.rehash(4096));
@@ -131,8 +138,21 @@ void workload(Twin &w, uint32_t n, uint32_t seed) {
   ASSERT_NO_FATAL_FAILURE(w.put(-0.0));
   ASSERT_NO_FATAL_FAILURE(w.put(__builtin_nan("")));
   ASSERT_NO_FATAL_FAILURE(w.empty());
+  // Homes up to the last bucket: runs of full words that wrap around.
+  const uint32_t c = w.aided.capacity;
+  for (uint32_t i = 0; i < 800; i++) ASSERT_NO_FATAL_FAILURE(w.put(dense(c - 200 + i / 4, i % 4)));
   for (uint32_t i = n; i >= 1; i--) ASSERT_NO_FATAL_FAILURE(w.put(i * 2.0));
+  for (uint32_t i = 1; i <= n; i += 4) ASSERT_NO_FATAL_FAILURE(w.erase(i * 2.0));
+  for (uint32_t i = 1; i <= n; i += 8) ASSERT_NO_FATAL_FAILURE(w.put(i * 2.0));
   ASSERT_NO_FATAL_FAILURE(w.same());
+  // Emptied key by key, far keys first: the index runs dry while deleted
+  // buckets remain.
+  for (uint32_t i = 0; i < 800; i++) ASSERT_NO_FATAL_FAILURE(w.erase(dense(c - 200 + i / 4, i % 4)));
+  for (uint32_t i = 1; i <= n; i++) ASSERT_NO_FATAL_FAILURE(w.erase(i * 2.0));
+  // Then spread keys: a table that came to index every key keeps only the
+  // far ones from its next rebuild on.
+  for (uint32_t i = 0; i < n; i++) ASSERT_NO_FATAL_FAILURE(w.put(spread(rng)));
+  ASSERT_NO_FATAL_FAILURE(w.rehash(w.aided.capacity));
 }
 
 }  // namespace
@@ -182,6 +202,21 @@ TEST(Aids, TheirMemoryFailingChangesNoResult) {
     ASSERT_EQ(heap_live_blocks(), base);
     if (made < n) break;
   }
+}
+
+
+/* Tables take a new tuning at their next rebuild: one that indexed every
+** key stops when the new tuning never does. */
+TEST(Aids, ARebuildTakesTheTuningOfItsTime) {
+  Twin w({2, 1000, 0});
+  for (uint32_t i = 1; i <= 3000; i++) ASSERT_NO_FATAL_FAILURE(w.put(i));
+  ASSERT_TRUE(w.aided.accel.all);
+  w.tuning = {1, 0, 0};
+  ASSERT_NO_FATAL_FAILURE(w.rehash(w.aided.capacity));
+  EXPECT_FALSE(w.aided.accel.all);
+  for (uint32_t i = 1; i <= 4000; i++) ASSERT_NO_FATAL_FAILURE(w.find(i));
+  for (uint32_t i = 3001; i <= 4000; i++) ASSERT_NO_FATAL_FAILURE(w.put(i));
+  ASSERT_NO_FATAL_FAILURE(w.same());
 }
 
 

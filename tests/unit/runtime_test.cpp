@@ -2,10 +2,18 @@
 // deliverables see them (through ovrel.h).
 #include <gtest/gtest.h>
 
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
 #include <string>
+
+#if !defined(_WIN32)
+#include <dlfcn.h>
+
+#include <filesystem>
+#include <sstream>
+#endif
 
 #include "ovrel.h"
 
@@ -78,6 +86,8 @@ TEST_F(Runtime, TypeCodesAreTheRuntimes) {
   EXPECT_STREQ(lua_typename(L, 2), "number");
   EXPECT_STREQ(lua_typename(L, 9), "table");
   EXPECT_STREQ(lua_typename(L, LUA_TUSERDATA), "userdata");
+  EXPECT_STREQ(lua_typename(L, lua_type(L, 100)), "no value");
+  EXPECT_STREQ(lua_typename(L, 8), "?") << "no runtime type has code 8";
 }
 
 
@@ -93,6 +103,29 @@ TEST_F(Runtime, FormatterKnowsUnsignedAndEverythingTheEngineDoes) {
                   "a", "b", "a", "b", "a", "b", "a", "b", "a", "b", "a", "b", "a", "b", "a",
                   "b", "a", "b", "a", "b", "a", "b", "a", "b", "a", "b", "a", "b", "a", "b");
   EXPECT_EQ(std::string(lua_tolstring(L, -1, nullptr)), want);
+
+  char p[64];
+  snprintf(p, sizeof p, "%p|7", (void *)&want);
+  lua_pushfstring(L, "%p|%d", (void *)&want, 7);
+  EXPECT_STREQ(lua_tolstring(L, -1, nullptr), p);
+  lua_pushfstring(L, "[%s]", (const char *)nullptr);
+  EXPECT_STREQ(lua_tolstring(L, -1, nullptr), "[(null)]");
+  lua_settop(L, 0);
+}
+
+
+TEST_F(Runtime, FormatterDirectivesLandingOnAFullBufferKeepTheirText) {
+  // The engine's buffer holds BUFSIZ bytes; each single-character
+  // directive must also be right when it is the one that overflows it.
+  const char *const tails[][2] = {{"%c!", "z!"}, {"%%!", "%!"}, {"%", "%"}, {"%q!", "%q!"}};
+  for (size_t pad = BUFSIZ - 2; pad <= BUFSIZ + 1; pad++) {
+    for (const auto &t : tails) {
+      std::string head(pad, 'a');
+      lua_pushfstring(L, (head + t[0]).c_str(), 'z');
+      EXPECT_EQ(std::string(lua_tolstring(L, -1, nullptr)), head + t[1]) << pad << " " << t[0];
+      lua_settop(L, 0);
+    }
+  }
 }
 
 
@@ -169,6 +202,47 @@ TEST_F(Runtime, UserTypeNamesAndFrozenMarksComeAndGoWithoutHoldingObjects) {
   lua_setmetatabletoobject(L, -1, "thing", 1);
   EXPECT_EQ(eval("return tostring(getmetatable(3))"), "");
   EXPECT_STREQ(lua_tolstring(L, -1, nullptr), "nil");
+  lua_settop(L, 0);
+
+  // A table takes both; without settype only the metatable changes; a
+  // name with no registered metatable leaves the object none.
+  lua_createtable(L, 0, 0);
+  lua_setmetatabletoobject(L, 1, "thing", 1);
+  ovr_udfreeze(L, 1, 1);  // only a userdata can be frozen
+  EXPECT_EQ(ovr_udisfrozen(L, 1), 0);
+  lua_setfield(L, LUA_GLOBALSINDEX, "t");
+  lua_newuserdata(L, 1);
+  lua_setmetatabletoobject(L, 1, "thing", 0);
+  EXPECT_EQ(ovr_getutype(L, 1), 0);
+  lua_setfield(L, LUA_GLOBALSINDEX, "u");
+  lua_newuserdata(L, 1);
+  lua_setmetatabletoobject(L, 1, "unregistered", 1);
+  ASSERT_EQ(ovr_getutype(L, 1), 1);
+  EXPECT_STREQ(lua_tolstring(L, -1, nullptr), "unregistered");
+  lua_settop(L, 1);
+  lua_setfield(L, LUA_GLOBALSINDEX, "v");
+  EXPECT_EQ(eval("local thing = debug.getregistry().thing "
+                 "return tostring(getmetatable(t) == thing and getmetatable(u) == thing "
+                 "and getmetatable(v) == nil)"), "");
+  EXPECT_STREQ(lua_tolstring(L, -1, nullptr), "true");
+  lua_settop(L, 0);
+  lua_getfield(L, LUA_GLOBALSINDEX, "t");
+  lua_setmetatabletoobject(L, 1, nullptr, 0);  // no name removes both, settype or not
+  EXPECT_EQ(ovr_getutype(L, 1), 0);
+  EXPECT_EQ(eval("return tostring(getmetatable(t))"), "");
+  EXPECT_STREQ(lua_tolstring(L, -1, nullptr), "nil");
+  lua_settop(L, 0);
+
+  // Pseudo-indices name their slot as they are, here a closure's upvalue.
+  lua_newuserdata(L, 1);
+  lua_pushcclosure(L, [](lua_State *L) {
+    ovr_udfreeze(L, lua_upvalueindex(1), 1);
+    lua_pushfstring(L, "%d", ovr_udisfrozen(L, lua_upvalueindex(1)));
+    return 1;
+  }, 1);
+  lua_call(L, 0, 1);
+  EXPECT_STREQ(lua_tolstring(L, -1, nullptr), "1");
+  lua_settop(L, 0);
 
   // Marks do not keep objects alive: once only the marks refer to it, an
   // object with a finalizer is finalized.
@@ -222,3 +296,84 @@ TEST_F(Runtime, SmallOperations) {
   ovr_poptop(L);
   EXPECT_EQ(lua_type(L, -1), LUA_TTABLE);
 }
+
+
+#if !defined(_WIN32)
+namespace {
+
+// Reads package.path and package.cpath as a fresh state gets them.
+std::string module_paths() {
+  lua_State *L = luaL_newstate();
+  luaL_openlibs(L);
+  lua_getfield(L, LUA_GLOBALSINDEX, "package");
+  lua_getfield(L, -1, "path");
+  std::string out = std::string("path=") + lua_tolstring(L, -1, nullptr) + "\n";
+  lua_getfield(L, -2, "cpath");
+  out += std::string("cpath=") + lua_tolstring(L, -1, nullptr) + "\n";
+  lua_close(L);
+  return out;
+}
+
+// Each line of paths ("name=entries") without the entries in dir.
+std::string without(const std::string &paths, const std::string &dir) {
+  std::istringstream lines(paths);
+  std::string out, line;
+  while (std::getline(lines, line)) {
+    size_t at = line.find('=') + 1;
+    out += line.substr(0, at);
+    const char *sep = "";
+    for (size_t end = 0; end != std::string::npos; at = end + 1) {
+      end = line.find(';', at);
+      std::string entry = line.substr(at, end - at);
+      if (entry.rfind(dir + "/", 0) == 0) continue;
+      out += sep + entry;
+      sep = ";";
+    }
+    out += "\n";
+  }
+  return out;
+}
+
+}  // namespace
+
+
+/* A program's folder whose name holds ';' would split the path templates:
+** such a program gets the default folders alone, and LUA_CPATH's ";;"
+** still stands for them.  The test runs a copy of itself from such a folder. */
+TEST_F(Runtime, AProgramFolderThatWouldSplitTheModulePathsIsLeftOut) {
+  if (getenv("RUNTIME_TEST_SHOW_PATHS")) {
+    printf("<<%s>>", module_paths().c_str());
+    return;
+  }
+  namespace fs = std::filesystem;
+  const fs::path self = fs::read_symlink("/proc/self/exe");
+  const fs::path odd = self.parent_path() / "odd;folder";
+  fs::create_directories(odd);
+  fs::copy_file(self, odd / "copy", fs::copy_options::overwrite_existing);
+  Dl_info runtime;  // the copy finds the runtime library where this program does
+  ASSERT_NE(dladdr((void *)&ovrel_openlibs, &runtime), 0);
+  setenv("LD_LIBRARY_PATH", fs::path(runtime.dli_fname).parent_path().c_str(), 1);
+  unsetenv("LUA_PATH");
+  setenv("LUA_CPATH", "/opt/mods/?.so;;", 1);
+  const std::string mine = module_paths();
+  setenv("RUNTIME_TEST_SHOW_PATHS", "1", 1);
+  std::string cmd = "'";
+  cmd += (odd / "copy").string();
+  cmd += "' --gtest_filter=Runtime.AProgramFolderThatWouldSplitTheModulePathsIsLeftOut";
+  FILE *child = popen(cmd.c_str(), "r");
+  ASSERT_NE(child, nullptr);
+  std::string out;
+  char buf[4096];
+  for (size_t n; (n = fread(buf, 1, sizeof buf, child)) > 0;) out.append(buf, n);
+  int status = pclose(child);
+  unsetenv("RUNTIME_TEST_SHOW_PATHS");
+  unsetenv("LUA_CPATH");
+  fs::remove_all(odd);
+  ASSERT_EQ(status, 0) << out;
+  size_t from = out.find("<<"), to = out.find(">>");
+  ASSERT_TRUE(from != std::string::npos && to != std::string::npos) << out;
+  const std::string theirs = out.substr(from + 2, to - from - 2);
+  EXPECT_NE(mine.find(self.parent_path().string() + "/?.so;"), std::string::npos) << mine;
+  EXPECT_EQ(theirs, without(mine, self.parent_path().string()));
+}
+#endif
