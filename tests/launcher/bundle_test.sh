@@ -427,6 +427,22 @@ group_scan() {
   expect "LF CR: one line end" 0 "" \
     "$(travelled "ovrelglue: lfcr$EXE: bundled 1 module: lfcr" "lfcr$EXE")"
 
+  # Long brackets of any level, escapes, numbers and dots hide no require
+  # and invent none.
+  for m in lx1 lx2 lx3; do printf 'return 1' > "$T/src/$m.lua"; done
+  cat > "$T/src/lex.lua" <<'LUA'
+local a = [==[ require "no1" ]] ]==] require "lx1"
+--[=[ require "no2"
+]=] local n = 1e-5 + 2E+3 + .5 + 0x1F + 3. - 1
+local s = "\65\"require 'no3'" .. '\\' .. "\
+" require 'lx2' --[ require "no4"
+local t = {...} local u = a..s..#t..n
+require("lx3")
+LUA
+  glue src/lex.lua -o "lex$EXE"
+  expect "what the lexer skips hides no require and invents none" 0 "" \
+    "$(travelled "ovrelglue: lex$EXE: bundled 3 modules: lx1, lx2, lx3" "lex$EXE")"
+
   native || return 0
   printf 'return "a"' > "$T/src/lp/a.lua"
   printf 'return "b"' > "$T/src/lp/deep/b.lua"

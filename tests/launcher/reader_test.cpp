@@ -180,4 +180,32 @@ TEST(GlueFind, AtTheEndOrBeforeACertificateTableThatEndsTheFile) {
   EXPECT_EQ(find(file, &at), GLUE_MISSING) << "only zero bytes pad the table";
 }
 
+
+TEST(GlueFind, NoTrailerBeforeTheTableOfADamagedImage) {
+  struct Spoil {
+    const char *what;
+    size_t at;
+    std::string bytes;
+  };
+  const Spoil spoils[] = {
+      {"not MZ", 0, "XZ"},
+      {"a PE header far beyond any file", 0x3c, "\xff\xff\xff\xff"},
+      {"no PE signature", 0x40, "PX"},
+      {"an optional header of no known kind", 0x58, std::string("\x0c\x01")},
+      {"PE32+, whose directories lie elsewhere", 0x58, std::string("\x0b\x02")},
+      {"an optional header too small", 0x54, std::string("\x60")},
+      {"four directories", 0xb4, std::string("\x04")},
+      {"an empty table", 0xdc, std::string(1, '\0')},
+      {"a table that leaves no room for a trailer", 0xd8, std::string("\x08\x00\x00\x00\x30\x02", 6)},
+  };
+  long at = 0;
+  for (const Spoil &sp : spoils) {
+    std::string file = signedfile();
+    file.replace(sp.at, sp.bytes.size(), sp.bytes);
+    EXPECT_EQ(find(file, &at), GLUE_MISSING) << sp.what;
+  }
+  EXPECT_EQ(find(signedfile().substr(0, 40) + signedfile().substr(0x209), &at), GLUE_MISSING)
+      << "an image too short for its header";
+}
+
 }  // namespace
