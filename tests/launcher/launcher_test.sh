@@ -248,11 +248,14 @@ group_naming() {
 
   # The copy there runs too: the kernel's link to it cannot be read back,
   # but opens it.  The loader's $ORIGIN fails there: LD_LIBRARY_PATH.  (env
-  # starts it by the relative name, which bash would make a full path.)
-  ( cd "$T" && for ((i = 0; i < 22; i++)); do cd "$part" || exit 9; done
-    exec env LD_LIBRARY_PATH="$T/sub" ./prog.exe ) > "$R/out" 2> "$R/err"
-  capture $?
-  expect "a program in a folder deeper than the limit" 0 "./prog.exe ran sub/prog.exe" ""
+  # starts it by the relative name, which bash would make a full path.)  A
+  # sanitizer's runtime warns there that it cannot read its own name.
+  if [[ ${SANITIZED:-0} != 1 ]]; then
+    ( cd "$T" && for ((i = 0; i < 22; i++)); do cd "$part" || exit 9; done
+      exec env LD_LIBRARY_PATH="$T/sub" ./prog.exe ) > "$R/out" 2> "$R/err"
+    capture $?
+    expect "a program in a folder deeper than the limit" 0 "./prog.exe ran sub/prog.exe" ""
+  fi
 
   # Without /proc the name is followed, as on Windows.
   hidesproc || { echo "skip naming without /proc: cannot hide it here"; return 0; }
