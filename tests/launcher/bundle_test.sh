@@ -203,6 +203,22 @@ LUA
   run "$T/app" "./order$EXE" "$T/app/order$EXE"
   expect "-I first, then the script's folder, then LUA_PATH" 0 $'inc\tlp only\n' ""
 
+  # -I forms: a folder with its separator, the empty one (the current
+  # folder), a template without a folder; -m NAME.* passes over templates
+  # with no "?" or two.
+  mkdir -p "$T/tf/pp"
+  printf 'return "t1"' > "$T/inc/t1.lua"
+  printf 'return "t2"' > "$T/t2.lua"
+  printf 'return "t3"' > "$T/t3.x"
+  printf 'return "pp"' > "$T/tf/pp/a.lua"
+  printf 'print(require "t1", require "t2", require "t3")' > "$T/src/forms2.lua"
+  glue src/forms2.lua -o "forms2$EXE" -I inc/ -I '' -I '?.x' -I 'tf/?.lua;tf/?/?.lua;tf/fixed.lua' -m 'pp.*'
+  expect "-I with a separator, empty, or a template in the current folder" 0 "" \
+    "$(travelled "ovrelglue: forms2$EXE: bundled 4 modules: t1, t2, t3, pp.a" "forms2$EXE")"
+  ship "forms2$EXE"
+  run "$T/app" "./forms2$EXE" "$T/app/forms2$EXE"
+  expect "and the program runs alone" 0 $'t1\tt2\tt3\n' ""
+
   # A module's "#" line is skipped as loading its file skips it; an error
   # while a module loads is traced through require.
   printf '#!/usr/bin/env lua5.1\nlocal M = {}\nfunction M.f() error("late") end\nreturn M\n' > "$T/src/sheb.lua"
@@ -442,6 +458,15 @@ LUA
   glue src/lex.lua -o "lex$EXE"
   expect "what the lexer skips hides no require and invents none" 0 "" \
     "$(travelled "ovrelglue: lex$EXE: bundled 3 modules: lx1, lx2, lx3" "lex$EXE")"
+  # A script may end in any token, with no line end after it.
+  local end=0 last
+  for last in 'local x = ... return x' 'return ...' 'return 1e5' 'return "x"' '-- the end' \
+              'return [[x]]' 'return 2 - 1'; do
+    end=$((end + 1))
+    printf 'require "lx1" %s' "$last" > "$T/src/end$end.lua"
+    glue "src/end$end.lua" -o "end$EXE"
+    expect "a script that ends in: $last" 0 "" "$(travelled "ovrelglue: end$EXE: bundled 1 module: lx1" "end$EXE")"
+  done
 
   native || return 0
   printf 'return "a"' > "$T/src/lp/a.lua"
