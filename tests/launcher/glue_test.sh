@@ -47,8 +47,10 @@ group_refusals() {
     # shellcheck disable=SC2086  # the option and its argument, as two words
     refuse "--show with $o" "--show takes nothing else (try --help)" --show a $o
   done
-  ln -s loop "$T/loop"
-  refuse "an output that is a loop of links" "loop: too many levels of symbolic links" s.lua -o loop
+  if native; then
+    ln -s loop "$T/loop"
+    refuse "an output that is a loop of links" "loop: too many levels of symbolic links" s.lua -o loop
+  fi
   # Without /proc and under a name that no search finds, the tool cannot
   # tell its own folder: only a named launcher will do.
   if native && [[ ${SANITIZED:-0} != 1 ]] && unshare -rm true 2> /dev/null; then
