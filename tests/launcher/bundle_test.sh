@@ -599,14 +599,6 @@ dump("src/sealed.lua", "#!/usr/bin/env lua5.1\\n", "local require = require; req
     "$(travelled "ovrelglue: pcforms.luac: the script is precompiled, so nothing is bundled into it; the modules it requires must travel beside the program: pc, pa, pb, ph, pg" pcforms.luac)"
   glue pcnone.luac -o "pcnone$EXE"
   expect "one that requires nothing needs no word" 0 "" "$(travelled "" "pcnone$EXE")"
-  # Every form of require the scan takes in source is taken in a chunk:
-  # through a local or an upvalue, as a tail call, behind pcall.
-  glue forms.lua --check
-  expect "the forms of require in source" 0 "" \
-    "$(travelled "ovrelglue: forms.lua: not bundled, looked for where it runs: pc, pa, pb, ph, pg" forms.lua)"
-  glue pcforms.luac --check
-  expect "are the forms taken in a precompiled chunk" 0 "" \
-    "$(travelled "ovrelglue: pcforms.luac: the script is precompiled, so nothing is bundled into it; the modules it requires must travel beside the program: pc, pa, pb, ph, pg" pcforms.luac)"
   glue pcnone.luac -o "pcnone$EXE" -m crlf
   expect "unless modules are asked for" 0 "" \
     "$(travelled "ovrelglue: pcnone$EXE: the script is precompiled, so nothing is bundled into it; the modules it requires must travel beside the program" "pcnone$EXE")"
