@@ -271,26 +271,32 @@ static std::string below(const std::string &rel, const std::string &more) {
 static std::string findlibrary(const std::string &name, const std::string &path,
                                const std::string &rel, const Image &im,
                                const std::string &launcherdir, int *own, std::string *to) {
-  std::vector<std::string> dirs, tos;
+  struct Place {
+    std::string dir;
+    bool relative;        /* a run-path entry from $ORIGIN: */
+    std::string further;  /* what follows it */
+  };
+  std::vector<Place> places;
 #if defined(_WIN32)
   (void)im;
   (void)rel;
-  dirs.push_back(launcherdir);
-  dirs.push_back(folderof(path));
+  places.push_back({launcherdir, false, ""});
+  places.push_back({folderof(path), false, ""});
 #else
   (void)launcherdir;
-  for (std::string e : im.runpath) {
+  for (const std::string &e : im.runpath) {
     size_t origin = e.compare(0, 7, "$ORIGIN") == 0 ? 7 : e.compare(0, 9, "${ORIGIN}") == 0 ? 9 : 0;
     if (e.empty()) continue;
-    tos.push_back(origin ? below(rel, e.substr(origin) + "/" + name) : "");
-    dirs.push_back(origin ? folderof(path) + e.substr(origin) : e);
+    if (origin == 0) places.push_back({e, false, ""});
+    else places.push_back({folderof(path) + e.substr(origin), true, e.substr(origin)});
   }
 #endif
-  for (size_t i = 0; i < dirs.size(); i++) {
-    std::string p = dirs[i] + "/" + name;
+  for (const Place &pl : places) {
+    std::string p = pl.dir + "/" + name;
     if (!isfile(p.c_str())) continue;
-    *own = !systemfolder(dirs[i]);
-    *to = i < tos.size() && !tos[i].empty() ? tos[i] : name;
+    *own = !systemfolder(pl.dir);
+    *to = pl.relative ? below(rel, pl.further + "/" + name) : "";
+    if (to->empty()) *to = name;
     return p;
   }
   return "";
