@@ -12,12 +12,19 @@ if(WIN32)
   install(TARGETS numhash LIBRARY DESTINATION ${OVREL_LUA_MODULE_DIR})
   install(FILES ${PROJECT_SOURCE_DIR}/examples/wordfreq.lua DESTINATION examples)
   # Notepad and the console expect CRLF line ends.
+  if(OVREL_WINDOWS_ARCH STREQUAL "x86_64")
+    set(OVREL_WINDOWS_BITS 64)
+    set(OVREL_WINDOWS_RUNS_ON "they run on\n64-bit Windows only, and load only modules built for 64-bit Windows.")
+  else()
+    set(OVREL_WINDOWS_BITS 32)
+    set(OVREL_WINDOWS_RUNS_ON "they run\non 32-bit and 64-bit Windows alike.")
+  endif()
   configure_file(${CMAKE_CURRENT_LIST_DIR}/windows-readme.txt ${CMAKE_BINARY_DIR}/README.txt
                  @ONLY NEWLINE_STYLE CRLF)
   install(FILES ${CMAKE_BINARY_DIR}/README.txt DESTINATION .)
 
   set(CPACK_GENERATOR ZIP)
-  set(CPACK_PACKAGE_FILE_NAME ${PROJECT_NAME}-${PROJECT_VERSION}-windows-i686)
+  set(CPACK_PACKAGE_FILE_NAME ${PROJECT_NAME}-${PROJECT_VERSION}-windows-${OVREL_WINDOWS_ARCH})
   set(CPACK_STRIP_FILES ON)  # symbols are of no use to a user and most of each file
   include(CPack)
   return()

@@ -11,6 +11,23 @@ project_version() {
   sed -n 's/^project(ovrel VERSION \([0-9.]*\).*/\1/p' "$(dirname "${BASH_SOURCE[0]}")/../CMakeLists.txt"
 }
 
+# skipped WHAT: says loudly that WHAT did not run, here and again in the
+# closing summary of test.sh (through the file OVREL_SKIPPED names).  A
+# skip must never read as a pass.
+skipped() {
+  printf '\n*** SKIPPED: %s ***\n\n' "$*"
+  if [[ -n ${OVREL_SKIPPED:-} ]]; then printf 'SKIPPED: %s\n' "$*" >> "$OVREL_SKIPPED"; fi
+}
+
+# apt_aside DIR: sets apt_opts, the options under which apt-get reads its
+# sources from DIR/*.sources alone and keeps their index in DIR, so that the
+# machine's own lists are left as they were found.
+apt_aside() {
+  mkdir -p "$1/lists/partial"
+  apt_opts=(-o Dir::Etc::SourceParts="$1" -o Dir::Etc::SourceList=/dev/null
+            -o Dir::State::Lists="$1/lists" -o Dir::Cache::pkgcache= -o Dir::Cache::srcpkgcache=)
+}
+
 # pack BUILD_DIR: the packages of a configured build, in BUILD_DIR/packages;
 # CPack's log is shown only when it fails.
 pack() {
@@ -19,23 +36,38 @@ pack() {
     { cat "$1/cpack.log" >&2; return 1; }
 }
 
-# wine_env PREFIX: the settings every Windows program of a build runs with.
-# Wine's debug output would mix with the programs' own standard error,
-# which tests read; no Mono or Gecko is wanted when the prefix is made.
+# win_build ARCH: the build folder of the Windows target ARCH (i686, the
+# reference, or x86_64); OVREL_WIN_BUILD and OVREL_WIN64_BUILD name others.
+win_build() {
+  if [[ $1 == x86_64 ]]; then echo "${OVREL_WIN64_BUILD:-build-win64}"; else echo "${OVREL_WIN_BUILD:-build-win}"; fi
+}
+
+# wine_env PREFIX ARCH: the settings every Windows program of a build runs
+# with, WINELOADER the Wine loader for ARCH's programs.  Debian's
+# /usr/bin/wine takes the 32-bit loader whenever it is installed, so 64-bit
+# programs are handed to the 64-bit one directly.  Wine's debug output
+# would mix with the programs' own standard error, which tests read; no
+# Mono or Gecko is wanted when the prefix is made.
 wine_env() {
-  export WINEPREFIX=$1 WINEARCH=win32
+  export WINEPREFIX=$1
+  if [[ $2 == x86_64 ]]; then
+    export WINEARCH=win64 WINELOADER=/usr/lib/wine/wine64
+  else
+    export WINEARCH=win32 WINELOADER=/usr/lib/wine/wine
+  fi
   export WINEDEBUG=${WINEDEBUG:--all} WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
 }
 
-# wine_start BUILD_DIR: the settings, the prefix and one server for a whole
-# run; wine_stop ends them.
+# wine_start ARCH: the settings, the prefix and one server for a whole run
+# of ARCH's build; wine_stop ends them.  `wine` then names ARCH's loader.
 wine_start() {
-  wine_env "$PWD/$1/wineprefix"
+  wine_env "$PWD/$(win_build "$1")/wineprefix" "$1"
+  wine() { "$WINELOADER" "$@"; }
   # The prefix is made once per build folder (about 600 MB); then one
   # server serves the whole run, where each program would otherwise wait
   # for a new one.
   if [[ ! -d $WINEPREFIX ]]; then
-    wineboot --init
+    wine wineboot --init
     wineserver -w
   fi
   wineserver -p || true  # already running is fine

@@ -1,20 +1,43 @@
 #!/usr/bin/env bash
-# test-windows.sh: cross-builds the 32-bit Windows target and runs its tests
-# under Wine.  OVREL_WIN_BUILD names the build folder (default build-win).
+# test-windows.sh: cross-builds both Windows targets and runs their tests
+# under Wine: x86_64 under wine64, then i686, the reference target, on the
+# route this machine gives 32-bit programs (win32-route.sh): natively, under
+# user-mode emulation, or not at all, with a SKIPPED line saying why.  Each
+# target's release folder is checked as shipped.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/common.sh
+source scripts/win32-route.sh
 
-build=${OVREL_WIN_BUILD:-build-win}
-scripts/windows-build.sh "$build"
+step() { printf '== windows: %s (%ds)\n' "$1" "$SECONDS"; }
 
-printf '== windows: Wine (%ds)\n' "$SECONDS"
-wine_start "$build"
-trap wine_stop EXIT
+scripts/windows-build.sh i686 x86_64
+step "release folders"
+scripts/windows-release.sh
 
-printf '== windows: tests under Wine (%ds)\n' "$SECONDS"
-ctest --test-dir "$build" --output-on-failure -j2 --timeout 300
+# run_tests ARCH TIMEOUT: ARCH's suite and its release folder under Wine.
+run_tests() {
+  wine_start "$1"
+  trap wine_stop EXIT
+  ctest --test-dir "$(win_build "$1")" --output-on-failure -j2 --timeout "$2"
+  scripts/windows-release.sh --run "$1"
+}
 
-printf '== windows: release folder (%ds)\n' "$SECONDS"
-scripts/windows-release.sh --check
-printf '== windows: done (%ds)\n' "$SECONDS"
+step "x86_64 under wine64"
+(run_tests x86_64 300)
+
+step "how 32-bit programs run here"
+win32_route
+case $WIN32_ROUTE in
+  native)
+    step "i686 under Wine"
+    (run_tests i686 300) ;;
+  emulated)
+    # Emulation makes each program about three times slower.
+    step "i686 under Wine, emulated"
+    export -f run_tests
+    in_emulation "$BASH" -c 'source scripts/common.sh; run_tests i686 900' ;;
+  skip)
+    skipped "the 32-bit Windows tests and the i686 release check under Wine: $WIN32_WHY" ;;
+esac
+step "done"

@@ -3,14 +3,20 @@
 #
 # The native suite always runs; then each further stage that exists, in
 # this order: package, sanitize, memcheck, fuzz, coverage, windows.  OVREL_STAGES="native
-# memcheck" (say) runs only those.
+# memcheck" (say) runs only those.  A summary closes the run: each stage
+# with its time, and every SKIPPED line a stage wrote (common.sh: skipped).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 stages=${OVREL_STAGES:-native package sanitize memcheck fuzz coverage windows}
+OVREL_SKIPPED=$(mktemp "${TMPDIR:-/tmp}/ovrel-skipped.XXXXXX")
+export OVREL_SKIPPED
+summary=()
+trap 'rm -f "$OVREL_SKIPPED"' EXIT
 
 scripts/setup.sh
 for stage in $stages; do
+  start=$SECONDS
   if [[ $stage == native ]]; then
     echo "== native build and tests"
     cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
@@ -19,5 +25,17 @@ for stage in $stages; do
   elif [[ -x scripts/test-$stage.sh ]]; then
     echo "== $stage"
     "scripts/test-$stage.sh"
+  else
+    continue
   fi
+  summary+=("$(printf '  %-9s passed in %ds' "$stage" $((SECONDS - start)))")
 done
+
+echo "== summary"
+printf '%s\n' "${summary[@]}"
+if [[ -s $OVREL_SKIPPED ]]; then
+  echo "Passed, but not everything ran:"
+  cat "$OVREL_SKIPPED"
+else
+  echo "Passed: every stage ran in full."
+fi

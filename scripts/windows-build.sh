@@ -1,29 +1,36 @@
 #!/usr/bin/env bash
-# windows-build.sh: cross-builds the 32-bit Windows target into one folder.
+# windows-build.sh: cross-builds the Windows targets, each into its folder.
 #
-#   scripts/windows-build.sh [BUILD_DIR]     (default: build-win)
+#   scripts/windows-build.sh [ARCH...]   (default: i686 x86_64)
 #
-# Installs what it needs from Debian (MinGW-w64, Wine), takes the engine's
-# sources from Debian's source package lua5.1 once per build folder, then
-# configures and builds.  test-windows.sh and windows-release.sh start here.
+# i686 (32-bit, the reference target) builds into build-win, x86_64 into
+# build-win64 (common.sh: win_build).  Installs what both need from Debian
+# (MinGW-w64, Wine), takes the engine's sources from Debian's source package
+# lua5.1 once, then configures and builds.  test-windows.sh and
+# windows-release.sh start here.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/common.sh
 
-build=${1:-build-win}
+arches=("$@")
+((${#arches[@]})) || arches=(i686 x86_64)
+for arch in "${arches[@]}"; do
+  [[ -f cmake/toolchain-mingw-$arch.cmake ]] || { echo "windows: no target $arch (i686, x86_64)" >&2; exit 2; }
+done
 tarball=lua5.1_5.1.5.orig.tar.gz
 export DEBIAN_FRONTEND=noninteractive
 
 step() { printf '== windows: %s (%ds)\n' "$1" "$SECONDS"; }
 
 
-# Wine runs 32-bit programs from the i386 half of the archive; the signing
-# tools sign a glued program in the tests.
+# Wine runs 32-bit programs from the i386 half of the archive, 64-bit ones
+# with wine64; the signing tools sign a glued program in the tests.
 step "toolchain and Wine"
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
   as_root dpkg --add-architecture i386
 fi
-winepkgs=(g++-mingw-w64-i686-win32 wine wine32:i386 osslsigncode openssl)
+winepkgs=(g++-mingw-w64-i686-win32 g++-mingw-w64-x86-64-win32 wine wine32:i386 wine64
+          osslsigncode openssl)
 # The machine's source list without the security suite.
 sources_without_security() {
   awk -v RS= -v ORS='\n\n' '!/security/' /etc/apt/sources.list.d/debian.sources
@@ -54,23 +61,22 @@ if ! scripts/setup.sh "${winepkgs[@]}"; then
 fi
 
 
-# The engine's original tarball, from the source package.  The source list
+# The engine's original tarball, from the source package, once for both
+# targets.  The source list
 # and its index live in a temporary folder of their own for this one
 # download, so the machine's apt state is left as it was found.
+engine=build-engine
 fetch_engine() {
-  local dir=$build/engine
+  local dir=$engine
   [[ -f $dir/$tarball ]] && return
   mkdir -p "$dir"
   local apt
   apt=$(mktemp -d)
-  mkdir -p "$apt/lists/partial"
   sources_without_security | sed 's/^Types: deb$/Types: deb-src/' > "$apt/src.sources"
-  local opts=(-o Dir::Etc::SourceParts="$apt" -o Dir::Etc::SourceList=/dev/null
-              -o Dir::State::Lists="$apt/lists" -o Dir::Cache::pkgcache=
-              -o Dir::Cache::srcpkgcache=)
+  apt_aside "$apt"
   local ok=0
-  as_root apt-get "${opts[@]}" update -qq &&
-    (cd "$dir" && apt-get "${opts[@]}" source --download-only -qq lua5.1) && ok=1
+  as_root apt-get "${apt_opts[@]}" update -qq &&
+    (cd "$dir" && apt-get "${apt_opts[@]}" source --download-only -qq lua5.1) && ok=1
   as_root rm -rf "$apt"
   ((ok)) || { echo "windows: cannot download the lua5.1 source package" >&2; exit 1; }
   find "$dir" -maxdepth 1 -type f ! -name "$tarball" -delete
@@ -80,10 +86,13 @@ step "engine sources"
 fetch_engine
 
 
-step "configure and build"
-cmake -S . -B "$build" \
-  -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/toolchain-mingw-i686.cmake" \
-  -DCMAKE_BUILD_TYPE=Release \
-  -DOVREL_LUA51_TARBALL="$PWD/$build/engine/$tarball" >/dev/null
-cmake --build "$build" -j2
+for arch in "${arches[@]}"; do
+  build=$(win_build "$arch")
+  step "configure and build $arch in $build"
+  cmake -S . -B "$build" \
+    -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/toolchain-mingw-$arch.cmake" \
+    -DCMAKE_BUILD_TYPE=Release \
+    -DOVREL_LUA51_TARBALL="$PWD/$engine/$tarball" >/dev/null
+  cmake --build "$build" -j2
+done
 step "built"

@@ -1,14 +1,15 @@
 #!/usr/bin/env bash
-# install_test.sh: the project configured for one prefix, built, and
+# install_test.sh: the build under test, configured for one prefix,
 # installed into another (--prefix) and through DESTDIR, then used as a user
 # would, with nothing in LD_LIBRARY_PATH: require with only the module
 # folder on package.cpath, programs glued by the installed tool, and a third
 # party's module built with find_package(ovrel) and pkg-config.
 #
-# From the environment: SOURCE (the project), LUA (the interpreter), CC and
-# CXX (the compilers of the build under test).
+# From the environment: SOURCE (the project), BUILD (its build folder),
+# PREFIX (the prefix it was configured for), LUA (the interpreter), CC and
+# CXX (the compilers of that build).
 set -euo pipefail
-: "${SOURCE:?}" "${LUA:?}"
+: "${SOURCE:?}" "${BUILD:?}" "${PREFIX:?}" "${LUA:?}"
 unset LD_LIBRARY_PATH LUA_PATH LUA_CPATH
 T=$(mktemp -d "${TMPDIR:-/tmp}/ovrel-install.XXXXXX")
 trap 'rm -rf "$T"' EXIT
@@ -22,13 +23,11 @@ check() {
   failures=$((failures + 1))
 }
 
-cmake -S "$SOURCE" -B "$T/build" -DOVREL_TESTS=OFF -DCMAKE_INSTALL_PREFIX=/configured >/dev/null
-cmake --build "$T/build" -j2 >/dev/null
-cmake --install "$T/build" --prefix "$P" >/dev/null
-DESTDIR="$T/staged" cmake --install "$T/build" >/dev/null
+cmake --install "$BUILD" --prefix "$P" >/dev/null
+DESTDIR="$T/staged" cmake --install "$BUILD" >/dev/null
 "$(dirname "$0")/runpaths.sh" "$P" "$T/staged" >/dev/null || failures=$((failures + 1))
 check "DESTDIR stages the configured prefix" "ok" \
-  "$([[ -x $T/staged/configured/bin/ovrelrun-standalone ]] && echo ok)"
+  "$([[ -x $T/staged$PREFIX/bin/ovrelrun-standalone ]] && echo ok)"
 mkdir "$T/elsewhere"
 cd "$T/elsewhere"
 
