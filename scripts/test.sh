@@ -15,6 +15,7 @@ summary=()
 trap 'rm -f "$OVREL_SKIPPED"' EXIT
 
 scripts/setup.sh
+skips_before=0
 for stage in $stages; do
   start=$SECONDS
   if [[ $stage == native ]]; then
@@ -28,7 +29,11 @@ for stage in $stages; do
   else
     continue
   fi
-  summary+=("$(printf '  %-9s passed in %ds' "$stage" $((SECONDS - start)))")
+  note=
+  skips=$(grep -c . "$OVREL_SKIPPED" || true)
+  ((skips == skips_before)) || note=", but SKIPPED parts (below)"
+  skips_before=$skips
+  summary+=("$(printf '  %-9s passed in %ds%s' "$stage" $((SECONDS - start)) "$note")")
 done
 
 echo "== summary"

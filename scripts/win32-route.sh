@@ -108,7 +108,7 @@ win32_route() {
     case $status in
       0) WIN32_ROUTE=emulated
          echo "windows: 32-bit programs run under $($qemu_i386 --version | head -1) in a private namespace" ;;
-      90) WIN32_WHY="Linux $(uname -r) cannot mount binfmt_misc in a private namespace (it takes 6.7 or later)" ;;
+      90) WIN32_WHY="Linux $(uname -r) cannot mount binfmt_misc in a private namespace (that takes 6.7 or later, with binfmt_misc built in)" ;;
       91) WIN32_WHY="binfmt_misc in a private namespace refused the entry for $qemu_i386" ;;
       *) WIN32_WHY="32-bit programs do not run even under $qemu_i386 (exit status $status)" ;;
     esac
