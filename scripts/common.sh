@@ -19,6 +19,23 @@ skipped() {
   if [[ -n ${OVREL_SKIPPED:-} ]]; then printf 'SKIPPED: %s\n' "$*" >> "$OVREL_SKIPPED"; fi
 }
 
+# archive_sources TYPES SUITES: a source list (deb822) of the SUITES of the
+# machine's Debian archive, found in its source list of either format; the
+# security suite's address is never taken.
+archive_sources() {
+  local uri
+  uri=$(awk '/^URIs:/ && !/security/ {print $2; exit}' /etc/apt/sources.list.d/debian.sources 2>/dev/null || true)
+  [[ -n $uri ]] || uri=$(awk '/^deb / && !/security/ {
+      for (i = 2; i <= NF; i++) if ($i ~ /^[a-z]+:\/\//) {print $i; exit} }' /etc/apt/sources.list 2>/dev/null || true)
+  printf 'Types: %s\nURIs: %s\nSuites: %s\nComponents: main\nSigned-By: %s\n' \
+    "$1" "${uri:-http://deb.debian.org/debian}" "$2" /usr/share/keyrings/debian-archive-keyring.gpg
+}
+
+# debian_codename: the release's name, bookworm on Debian 12.
+debian_codename() {
+  (. /etc/os-release && echo "$VERSION_CODENAME")
+}
+
 # apt_aside DIR: sets apt_opts, the options under which apt-get reads its
 # sources from DIR/*.sources alone and keeps their index in DIR, so that the
 # machine's own lists are left as they were found.

@@ -41,7 +41,7 @@ qemu_i386=/usr/bin/qemu-i386
 # runs under qemu-i386.
 in_emulation() {
   unshare --user --map-root-user --mount "$BASH" -c '
-    mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc 2>/dev/null || exit 90
+    mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc || exit 90
     printf "%s" ":ovrel-i386:M::$1:$2:$3:F" > /proc/sys/fs/binfmt_misc/register || exit 91
     shift 3
     exec "$@"' emulated "$i386_magic" "$i386_mask" "$qemu_i386" "$@"
@@ -59,16 +59,13 @@ install_qemu() {
     scripts/setup.sh qemu-user
     return
   fi
-  local codename uri dir rc=0
-  codename=$(. /etc/os-release && echo "$VERSION_CODENAME")
-  uri=$(awk '/^URIs:/ {print $2; exit}' /etc/apt/sources.list.d/debian.sources 2>/dev/null)
+  local suite dir rc=0
+  suite=$(debian_codename)-backports
   dir=$(mktemp -d)
   chmod 755 "$dir"
-  printf 'Types: deb\nURIs: %s\nSuites: %s-backports\nComponents: main\nSigned-By: %s\n' \
-    "${uri:-http://deb.debian.org/debian}" "$codename" /usr/share/keyrings/debian-archive-keyring.gpg \
-    > "$dir/backports.sources"
+  archive_sources deb "$suite" > "$dir/backports.sources"
   apt_aside "$dir"
-  echo "windows: installing qemu-user from $codename-backports" >&2
+  echo "windows: installing qemu-user from $suite" >&2
   as_root apt-get "${apt_opts[@]}" update -qq &&
     DEBIAN_FRONTEND=noninteractive as_root apt-get "${apt_opts[@]}" install -y -qq \
       --no-install-recommends qemu-user >/dev/null || rc=$?

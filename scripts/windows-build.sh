@@ -33,7 +33,7 @@ winepkgs=(g++-mingw-w64-i686-win32 g++-mingw-w64-x86-64-win32 wine wine32:i386 w
           osslsigncode openssl)
 # The machine's source list without the security suite.
 sources_without_security() {
-  awk -v RS= -v ORS='\n\n' '!/security/' /etc/apt/sources.list.d/debian.sources
+  archive_sources "$1" "$(debian_codename) $(debian_codename)-updates"
 }
 # A mirror whose i386 index of the security suite is stale offers the amd64
 # half of a library in a version the i386 half lacks, and wine32 cannot be
@@ -43,7 +43,7 @@ sources_without_security() {
 without_security() {
   local dir
   dir=$(mktemp -d)
-  sources_without_security > "$dir/debian.sources"
+  sources_without_security deb > "$dir/debian.sources"
   printf 'Package: *\nPin: release o=Debian\nPin-Priority: 1001\n' > "$dir/pin.pref"
   local opts=(-o Dir::Etc::SourceParts="$dir" -o Dir::Etc::SourceList=/dev/null
               -o Dir::Etc::PreferencesParts="$dir" -o Dir::Etc::Preferences=/dev/null)
@@ -72,7 +72,7 @@ fetch_engine() {
   mkdir -p "$dir"
   local apt
   apt=$(mktemp -d)
-  sources_without_security | sed 's/^Types: deb$/Types: deb-src/' > "$apt/src.sources"
+  sources_without_security deb-src > "$apt/src.sources"
   apt_aside "$apt"
   local ok=0
   as_root apt-get "${apt_opts[@]}" update -qq &&
