@@ -28,16 +28,14 @@ step "x86_64 under wine64"
 
 step "how 32-bit programs run here"
 win32_route
-case $WIN32_ROUTE in
-  native)
-    step "i686 under Wine"
-    (run_tests i686 300) ;;
-  emulated)
-    # Emulation makes each program about three times slower.
-    step "i686 under Wine, emulated"
-    export -f run_tests
-    in_emulation "$BASH" -c 'source scripts/common.sh; run_tests i686 900' ;;
-  skip)
-    skipped "the 32-bit Windows tests and the i686 release check under Wine: $WIN32_WHY" ;;
-esac
+if [[ $WIN32_ROUTE == skip ]]; then
+  skipped "the 32-bit Windows tests and the i686 release check under Wine: $WIN32_WHY"
+else
+  # Emulation makes each program about three times slower.
+  limit=300
+  [[ $WIN32_ROUTE == emulated ]] && limit=900
+  step "i686 under Wine ($WIN32_ROUTE)"
+  export -f run_tests
+  on_win32_route "$BASH" -c "source scripts/common.sh; run_tests i686 $limit"
+fi
 step "done"

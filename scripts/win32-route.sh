@@ -95,8 +95,11 @@ win32_route() {
   esac
 
   WIN32_ROUTE=skip
-  if ! unshare --user --map-root-user --mount true 2>/dev/null; then
-    WIN32_WHY="this machine gives no private user and mount namespaces (unshare -Urm fails)"
+  local refused
+  if ! refused=$(unshare --user --map-root-user --mount true 2>&1); then
+    # The kernel makes none for a process in a chroot, nor where an
+    # administrator has turned them off.
+    WIN32_WHY="no private user and mount namespace can be made here (${refused##*: })"
   elif ! install_qemu; then
     WIN32_WHY="qemu-user 9 or later could not be installed from Debian"
   else
