@@ -9,33 +9,28 @@ cd "$(dirname "$0")/.."
 source scripts/common.sh
 source scripts/win32-route.sh
 
-step() { printf '== windows: %s (%ds)\n' "$1" "$SECONDS"; }
+# Steps are timed from the stage's start, in the runs it starts too.
+export OVREL_WIN_START=${OVREL_WIN_START:-$(date +%s)}
+step() { printf '== windows: %s (%ds)\n' "$1" $(($(date +%s) - OVREL_WIN_START)); }
+
+# --run ARCH: ARCH's suite and its release folder under Wine, on the route
+# on_each_target chose; emulation makes each program about three times
+# slower.
+if [[ ${1-} == --run ]]; then
+  route=wine64
+  [[ $2 == i686 ]] && route=$WIN32_ROUTE
+  step "$2 under Wine ($route)"
+  limit=300
+  [[ $route == emulated ]] && limit=900
+  wine_start "$2"
+  trap wine_stop EXIT
+  ctest --test-dir "$(win_build "$2")" --output-on-failure -j2 --timeout "$limit"
+  scripts/windows-release.sh --run "$2"
+  exit
+fi
 
 scripts/windows-build.sh i686 x86_64
 step "release folders"
 scripts/windows-release.sh
-
-# run_tests ARCH TIMEOUT: ARCH's suite and its release folder under Wine.
-run_tests() {
-  wine_start "$1"
-  trap wine_stop EXIT
-  ctest --test-dir "$(win_build "$1")" --output-on-failure -j2 --timeout "$2"
-  scripts/windows-release.sh --run "$1"
-}
-
-step "x86_64 under wine64"
-(run_tests x86_64 300)
-
-step "how 32-bit programs run here"
-win32_route
-if [[ $WIN32_ROUTE == skip ]]; then
-  skipped "the 32-bit Windows tests and the i686 release check under Wine: $WIN32_WHY"
-else
-  # Emulation makes each program about three times slower.
-  limit=300
-  [[ $WIN32_ROUTE == emulated ]] && limit=900
-  step "i686 under Wine ($WIN32_ROUTE)"
-  export -f run_tests
-  on_win32_route "$BASH" -c "source scripts/common.sh; run_tests i686 $limit"
-fi
+on_each_target "the 32-bit Windows tests and the i686 release check" scripts/test-windows.sh --run
 step "done"

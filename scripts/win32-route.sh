@@ -11,8 +11,8 @@
 #             machine itself is left as it was;
 #   skip      neither: WIN32_WHY says why.
 # OVREL_WIN32_ROUTE=emulated or =skip takes that route without asking the
-# kernel, to try the slower routes on any machine.  on_win32_route CMD runs
-# CMD on the route found.
+# kernel, to try the slower routes on any machine.  on_each_target runs a
+# command for both Windows targets, the 32-bit one on the route found.
 
 # The smallest i386 program, 96 bytes: a static ELF whose one instruction
 # sequence is exit(42).  Any other outcome means 32-bit code does not run.
@@ -73,10 +73,10 @@ install_qemu() {
   return $rc
 }
 
-# win32_route: sets WIN32_ROUTE (and WIN32_WHY for a skip), and says what
-# it found in one line.
+# win32_route: sets WIN32_ROUTE, exported for the commands run on it (and
+# WIN32_WHY for a skip), and says what it found in one line.
 win32_route() {
-  WIN32_ROUTE=${OVREL_WIN32_ROUTE:-}
+  export WIN32_ROUTE=${OVREL_WIN32_ROUTE:-}
   WIN32_WHY=
   case $WIN32_ROUTE in
     skip)
@@ -115,7 +115,17 @@ win32_route() {
   fi
 }
 
-# on_win32_route CMD...: CMD where the route runs 32-bit programs.
-on_win32_route() {
-  if [[ $WIN32_ROUTE == emulated ]]; then in_emulation "$@"; else "$@"; fi
+# on_each_target WHAT PROGRAM [ARGS...]: PROGRAM ARGS x86_64 under wine64,
+# then PROGRAM ARGS i686 on the route this machine gives 32-bit programs; a
+# skip says that WHAT did not run, and why.
+on_each_target() {
+  local what=$1
+  shift
+  "$@" x86_64
+  win32_route
+  case $WIN32_ROUTE in
+    skip) skipped "$what under Wine: $WIN32_WHY" ;;
+    emulated) in_emulation "$@" i686 ;;
+    *) "$@" i686 ;;
+  esac
 }

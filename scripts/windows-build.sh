@@ -62,9 +62,9 @@ fi
 
 
 # The engine's original tarball, from the source package, once for both
-# targets.  The source list
-# and its index live in a temporary folder of their own for this one
-# download, so the machine's apt state is left as it was found.
+# targets.  The source list and its index live in a temporary folder of
+# their own for this one download, so the machine's apt state is left as it
+# was found.
 engine=build-engine
 fetch_engine() {
   local dir=$engine

@@ -77,10 +77,4 @@ for arch in "${arches[@]}"; do
 done
 
 [[ ${1-} == --check ]] || exit 0
-(run x86_64)
-win32_route
-if [[ $WIN32_ROUTE == skip ]]; then
-  skipped "the i686 release folder under Wine: $WIN32_WHY"
-else
-  on_win32_route "$0" --run i686
-fi
+on_each_target "the i686 release folder" scripts/windows-release.sh --run
