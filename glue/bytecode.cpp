@@ -1,14 +1,18 @@
-// bytecode.cpp: the modules a precompiled chunk requires by a literal name.
+// bytecode.cpp: the modules a compiled chunk requires by a literal name.
 //
-// A precompiled chunk keeps its calls as instructions.  `require "a.b"` is
+// The tool reads requires only here, from the engine's own compilation of
+// every file, source and precompiled alike: what the engine takes as a
+// call is what counts, and comments, strings and computed names are the
+// engine's business, never guessed from text.  A compiled chunk keeps its
+// calls as instructions.  `require "a.b"` is
 // a load of require into some register (GETGLOBAL of the constant
 // "require", or MOVE or GETUPVAL of a local or upvalue of that name), a
 // LOADK of the constant "a.b" into the next one and a CALL (or TAILCALL) of
 // the first with one argument; `pcall(require, "a.b")` is the same one
 // register on, behind a load of pcall.  Reading the engine's dump format (a
 // header, then each function: its code, constants, nested functions and
-// debug data, which names the locals) finds these, as the text scanner
-// finds them in source.
+// debug data, which names the locals) finds these.  Names come in the order
+// of the source: a nested function's where its closure is made.
 //
 // Every read is bounded by the chunk, and nesting by a depth: a crafted
 // file yields fewer names and a "not read" answer, never a read past its
@@ -22,7 +26,10 @@
 
 /* The instruction layout of the engine: 6 bits of opcode, then A (8 bits),
 ** and C (9), B (9) or Bx (18) above it. */
-enum { OP_MOVE = 0, OP_LOADK = 1, OP_GETUPVAL = 4, OP_GETGLOBAL = 5, OP_CALL = 28, OP_TAILCALL = 29 };
+enum {
+  OP_MOVE = 0, OP_LOADK = 1, OP_GETUPVAL = 4, OP_GETGLOBAL = 5, OP_CALL = 28, OP_TAILCALL = 29,
+  OP_CLOSURE = 36
+};
 #define OPCODE(i) ((i) & 0x3f)
 #define ARG_A(i) (((i) >> 6) & 0xff)
 #define ARG_B(i) (((i) >> 23) & 0x1ff)
@@ -110,6 +117,7 @@ struct Function {
   std::vector<char> isstring;
   std::vector<Local> locals;          /* in the order they start */
   std::vector<std::string> upvalues;  /* their names */
+  std::vector<std::vector<std::string>> nested;  /* what each nested function requires */
 };
 
 
@@ -154,7 +162,12 @@ static int loads(const Function &f, size_t pc, const char *name) {
 ** first, its other arguments loaded into the registers above them. */
 static void calls(const Function &f, std::vector<std::string> *names) {
   const std::vector<uint32_t> &code = f.code;
-  for (size_t i = 0; i + 2 < code.size(); i++) {
+  for (size_t i = 0; i < code.size(); i++) {
+    /* A nested function's requires where its closure is made; any that no
+    ** closure makes, at the end. */
+    if (OPCODE(code[i]) == OP_CLOSURE && ARG_BX(code[i]) < f.nested.size())
+      for (const std::string &n : f.nested[ARG_BX(code[i])]) addname(names, n);
+    if (i + 2 >= code.size()) continue;
     uint32_t base = ARG_A(code[i]), at = (uint32_t)i + 1, args = 2;
     if (loads(f, i, "pcall") && loads(f, at, "require") && ARG_A(code[at]) == base + 1) {
       at++;
@@ -176,6 +189,8 @@ static void calls(const Function &f, std::vector<std::string> *names) {
       }
     }
   }
+  for (const std::vector<std::string> &inner : f.nested)
+    for (const std::string &n : inner) addname(names, n);
 }
 
 
@@ -194,7 +209,10 @@ static void function(Reader *r, int depth, std::vector<std::string> *names) {
     else if (type == 3) skip(r, r->numsize);    /* number */
     else if (type != 0 && type != 4) r->ok = 0;
   }
-  for (uint32_t n = count(r, 1); n > 0 && r->ok; n--) function(r, depth + 1, names);
+  for (uint32_t n = count(r, 1); n > 0 && r->ok; n--) {
+    f.nested.emplace_back();
+    function(r, depth + 1, &f.nested.back());
+  }
   uint32_t lines = count(r, r->intsize);
   skip(r, (uint64_t)lines * r->intsize);
   for (uint32_t n = count(r, 1); n > 0 && r->ok; n--) {
@@ -215,6 +233,8 @@ static void function(Reader *r, int depth, std::vector<std::string> *names) {
 int bytecoderequires(const std::string &chunk, std::vector<std::string> *names) {
   Reader r = {&chunk, 0, 1, 1, 0, 0, 0};
   if (!header(&r)) return 0;
-  function(&r, 0, names);
+  std::vector<std::string> found;
+  function(&r, 0, &found);
+  for (const std::string &n : found) addname(names, n);
   return r.ok;
 }

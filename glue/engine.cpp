@@ -1,7 +1,9 @@
 // engine.cpp: the engine's compiler and default module path, asked of the
 // engine itself, so that the tool judges a script exactly as the launcher
 // will.  Each question gets a fresh state, closed before the answer is
-// returned: nothing compiled here is ever run.
+// returned: nothing compiled here is ever run.  The engine's frames are C:
+// no exception is let into them, and memory it cannot get ends the tool
+// through its report.
 #include "engine.h"
 
 extern "C" {
@@ -10,6 +12,9 @@ extern "C" {
 #include <lualib.h>
 }
 
+#include <new>
+
+#include "bytecode.h"
 #include "glue.h"
 
 
@@ -40,15 +45,41 @@ static lua_State *newstate(void) {
 }
 
 
-std::string compileerror(const std::string &chunk, const char *chunkname) {
+/* lua_Writer: the dump grows a string; a failed allocation stops it. */
+struct Dump {
+  std::string bytes;
+  int failed;
+};
+
+static int dumpwriter(lua_State *L, const void *p, size_t n, void *ud) {
+  (void)L;
+  Dump *d = (Dump *)ud;
+  try {
+    d->bytes.append((const char *)p, n);
+  } catch (const std::bad_alloc &) {
+    d->failed = 1;
+  }
+  return d->failed;
+}
+
+
+Compiled compilechunk(const std::string &chunk, const char *chunkname) {
+  Compiled c;
+  c.whole = 1;
+  Dump d;
+  d.failed = 0;
   lua_State *L = newstate();
-  std::string message;
-  if (luaL_loadbuffer(L, chunk.data(), chunk.size(), chunkname) != 0) {
+  int status = luaL_loadbuffer(L, chunk.data(), chunk.size(), chunkname);
+  if (status == 0) {
+    lua_dump(L, dumpwriter, &d);
+  } else if (status != LUA_ERRMEM) {
     const char *m = lua_tostring(L, -1);
-    message = m ? m : "the chunk does not compile";
+    c.message = m ? m : "the chunk does not compile";
   }
   lua_close(L);
-  return message;
+  if (status == LUA_ERRMEM || d.failed) die("not enough memory");
+  if (status == 0) c.whole = bytecoderequires(d.bytes, &c.needs);
+  return c;
 }
 
 

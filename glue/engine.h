@@ -4,6 +4,7 @@
 #define OVREL_GLUE_ENGINE_H
 
 #include <string>
+#include <vector>
 
 /* A precompiled chunk, which the loader takes as it is. */
 int precompiled(const std::string &text);
@@ -18,9 +19,18 @@ size_t hashline(const std::string &text);
 ** precompiled chunk the newline goes too, as the engine takes it. */
 std::string launcherchunk(const std::string &text);
 
-/* Compiles chunk under chunkname ("@path" gives "path:line:" messages);
-** returns the compiler's message, or "" when it compiles. */
-std::string compileerror(const std::string &chunk, const char *chunkname);
+/* What the engine makes of a chunk. */
+struct Compiled {
+  std::string message;                /* the compiler's, or "" when it compiles */
+  std::vector<std::string> needs;     /* literal requires, in source order (bytecode.h) */
+  int whole;                          /* 0 when the chunk, precompiled and stripped of
+                                         its debug data, may require more */
+};
+
+/* Compiles chunk under chunkname ("@path" gives "path:line:" messages) and
+** reads what it requires from the compiled function, dumped as the engine
+** dumps it.  Running out of memory ends the tool with its report. */
+Compiled compilechunk(const std::string &chunk, const char *chunkname);
 
 /* package.path (field "path") or package.cpath ("cpath") of a fresh
 ** state: LUA_PATH or LUA_CPATH when set (";;" standing for the default),

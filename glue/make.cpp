@@ -17,7 +17,6 @@
 #include <utility>
 
 #include "bundle.h"
-#include "bytecode.h"
 #include "deps.h"
 #include "engine.h"
 #include "files.h"
@@ -45,9 +44,11 @@ static int endswith_exe(const char *path) {
 }
 
 
-static void checkcompiles(const std::string &text, const std::string &chunkname) {
-  std::string message = compileerror(launcherchunk(text), chunkname.c_str());
-  if (!message.empty()) die("%s", message.c_str());
+/* The script as the launcher will load it, refused unless it compiles. */
+static Compiled checkcompiles(const std::string &text, const std::string &chunkname) {
+  Compiled c = compilechunk(launcherchunk(text), chunkname.c_str());
+  if (!c.message.empty()) die("%s", c.message.c_str());
+  return c;
 }
 
 
@@ -75,11 +76,11 @@ struct Left {
 ** literal require or -m names it.  A precompiled module whose calls
 ** cannot all be read (stripped of the names of its locals) is listed in
 ** `sealed`. */
-static void gather(const Job &job, const std::string &text, const char *folder,
+static void gather(const Job &job, const Compiled &script, const char *folder,
                    std::vector<Module> *found, std::vector<std::string> *missing,
                    std::vector<Left> *unfit, std::vector<std::string> *sealed) {
   std::vector<std::string> templates = searchpath(job.includes, folder);
-  std::vector<std::string> queue = scanrequires(text);
+  std::vector<std::string> queue = script.needs;
   std::vector<std::string> named = queue, walked;
 
   /* -m: each name must be there; a prefix must give at least one. */
@@ -112,17 +113,14 @@ static void gather(const Job &job, const std::string &text, const char *folder,
     if (has(walked, name) &&
         std::any_of(found->begin(), found->end(), [&](const Module &f) { return f.source == m.source; }))
       continue;
-    std::string message = compileerror(launcherchunk(m.text), ("@" + m.source).c_str());
-    if (!message.empty()) {
-      if (!has(walked, name)) die("%s", message.c_str());
-      left.push_back({name, m.source, message});
+    Compiled c = compilechunk(launcherchunk(m.text), ("@" + m.source).c_str());
+    if (!c.message.empty()) {
+      if (!has(walked, name)) die("%s", c.message.c_str());
+      left.push_back({name, m.source, c.message});
       continue;
     }
-    std::vector<std::string> wanted;
-    std::string chunk = launcherchunk(m.text);
-    if (!precompiled(chunk)) wanted = scanrequires(m.text);
-    else if (!bytecoderequires(chunk, &wanted)) sealed->push_back(name);
-    for (const std::string &r : wanted) {
+    if (!c.whole) sealed->push_back(name);
+    for (const std::string &r : c.needs) {
       named.push_back(r);
       if (!has(queue, r)) queue.push_back(r);
     }
@@ -222,7 +220,7 @@ int makeprogram(const Job &job) {
   ** only without it, as the line's newline would start a text chunk. */
   int droppedline = !text.empty() && text[0] == '#' && precompiled(launcherchunk(text));
   if (droppedline) text = launcherchunk(text);
-  checkcompiles(text, fromstdin ? "=stdin" : std::string("@") + job.script);
+  Compiled script = checkcompiles(text, fromstdin ? "=stdin" : std::string("@") + job.script);
 
   /* A script given through a link is searched from the file it leads to,
   ** where its modules are. */
@@ -234,9 +232,9 @@ int makeprogram(const Job &job) {
   std::vector<Left> unfit;
   std::string chunk = text;
   if (!job.plain && !precompiled(text) && hashline(text) != std::string::npos) {
-    gather(job, text, scriptdir, &found, &missing, &unfit, &sealed);
+    gather(job, script, scriptdir, &found, &missing, &unfit, &sealed);
     chunk = makebundle(fromstdin ? "stdin.lua" : std::string(job.script + baselen(job.script)), text, found);
-    std::string message = compileerror(launcherchunk(chunk), "=");
+    std::string message = compilechunk(launcherchunk(chunk), "=").message;
     if (!message.empty()) die("the bundled program does not compile: %s", message.c_str());
     fitstrailer("the bundled program", (int64_t)chunk.size());
   }
@@ -266,9 +264,8 @@ int makeprogram(const Job &job) {
     note("%s: the script's \"#\" line is left out: the launcher runs a precompiled chunk only "
          "without it", output.c_str());
   summary(output, found, missing, unfit, sealed);
-  std::vector<std::string> needs;
-  if (!job.plain && precompiled(text) &&
-      (!bytecoderequires(text, &needs) || !needs.empty() || !job.modules.empty()))
+  const std::vector<std::string> &needs = script.needs;
+  if (!job.plain && precompiled(text) && (!script.whole || !needs.empty() || !job.modules.empty()))
     note("%s: the script is precompiled, so nothing is bundled into it; the modules it requires "
          "must travel beside the program%s%s", output.c_str(), needs.empty() ? "" : ": ",
          joined(needs).c_str());

@@ -1,4 +1,4 @@
-// search.h: which modules a program requires, and where their sources are.
+// search.h: where the sources of a program's modules are.
 #ifndef OVREL_GLUE_SEARCH_H
 #define OVREL_GLUE_SEARCH_H
 
@@ -6,11 +6,6 @@
 #include <vector>
 
 #include "glue.h"
-
-/* The names that text requires by a literal name, in order of their first
-** appearance: require "x", require("x"), require 'x', require [[x]] and
-** pcall(require, "x"). */
-std::vector<std::string> scanrequires(const std::string &text);
 
 /* A name that maps to a path below its folder: no empty, "." or ".."
 ** part and no separator of paths. */

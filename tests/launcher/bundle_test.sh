@@ -2,7 +2,7 @@
 # bundle_test.sh GROUP: programs of several files glued into one and run
 # from an empty folder, where no module can be found on disk.
 #
-# Groups: run search extract refusals options signed deps scan.  Besides the launcher's
+# Groups: run search extract refusals options signed deps walk.  Besides the launcher's
 # variables it takes NUMHASH, the native module a program loads from beside
 # it.
 source "$(dirname "$0")/harness.sh"
@@ -423,52 +423,9 @@ module: c from hb/c.lua (8 bytes)
   expect "one file given twice as one is written once" 0 $'sameout/script.d/main.lua\nsameout/a.lua\nsameout/b.lua\n' ""
 }
 
-# Line ends of every kind the engine reads (LF, CR LF, CR, LF CR), and
-# prefix walks over folder links.
-group_scan() {
+# Prefix walks over folder links.
+group_walk() {
   mkdir -p "$T/src/lp/deep"
-  local m
-  for m in after cr1 cr2 lfcr; do printf 'return 1' > "$T/src/$m.lua"; done
-  # An escaped line end is one, both bytes of it, inside the string.
-  printf 'local s = "a\\\r\nrequire '"'"'inner'"'"' " require "after"\r\n' > "$T/src/crlf.lua"
-  glue src/crlf.lua -o "crlf$EXE"
-  expect "CR LF: an escaped line end stays inside its string" 0 "" \
-    "$(travelled "ovrelglue: crlf$EXE: bundled 1 module: after" "crlf$EXE")"
-  printf -- '-- note\rrequire "cr1"\rlocal t = [[\r]] .. require '"'"'cr2'"'"'\r' > "$T/src/cr.lua"
-  glue src/cr.lua -o "cr$EXE"
-  expect "CR alone: a comment ends at its line" 0 "" \
-    "$(travelled "ovrelglue: cr$EXE: bundled 2 modules: cr1, cr2" "cr$EXE")"
-  printf -- '-- note\n\rlocal s = "a\\\n\rrequire '"'"'inner'"'"' " require "lfcr"\n\r' > "$T/src/lfcr.lua"
-  glue src/lfcr.lua -o "lfcr$EXE"
-  expect "LF CR: one line end" 0 "" \
-    "$(travelled "ovrelglue: lfcr$EXE: bundled 1 module: lfcr" "lfcr$EXE")"
-
-  # Long brackets of any level, escapes, numbers and dots hide no require
-  # and invent none.
-  for m in lx1 lx2 lx3; do printf 'return 1' > "$T/src/$m.lua"; done
-  cat > "$T/src/lex.lua" <<'LUA'
-local a = [==[ require "no1" ]] ]==] require "lx1"
---[=[ require "no2"
-]=] local n = 1e-5 + 2E+3 + .5 + 0x1F + 3. - 1
-local s = "\65\"require 'no3'" .. '\\' .. "\
-" require 'lx2' --[ require "no4"
-local t = {...} local u = a..s..#t..n
-require("lx3")
-LUA
-  glue src/lex.lua -o "lex$EXE"
-  expect "what the lexer skips hides no require and invents none" 0 "" \
-    "$(travelled "ovrelglue: lex$EXE: bundled 3 modules: lx1, lx2, lx3" "lex$EXE")"
-  # A script may end in any token, with no line end after it.
-  local end=0 last
-  for last in 'local x = ... return x' 'return ...' 'return 1e5' 'return "x"' '-- the end' \
-              'return [[x]]' 'return 2 - 1'; do
-    end=$((end + 1))
-    printf 'require "lx1" %s' "$last" > "$T/src/end$end.lua"
-    glue "src/end$end.lua" -o "end$EXE"
-    expect "a script that ends in: $last" 0 "" "$(travelled "ovrelglue: end$EXE: bundled 1 module: lx1" "end$EXE")"
-  done
-
-  native || return 0
   printf 'return "a"' > "$T/src/lp/a.lua"
   printf 'return "b"' > "$T/src/lp/deep/b.lua"
   printf 'print(1)' > "$T/src/walk.lua"
@@ -589,11 +546,8 @@ dump("src/sealed.lua", "#!/usr/bin/env lua5.1\\n", "local require = require; req
   mkprog "$T/expected" "$T/pc.luac"
   truth "byte for byte" cmp -s "$T/pc$EXE" "$T/expected"
 
-  # Every form of require the scan takes in source is taken in a chunk:
-  # through a local or an upvalue, as a tail call, behind pcall.
-  glue forms.lua --check
-  expect "the forms of require in source" 0 "" \
-    "$(travelled "ovrelglue: forms.lua: not bundled, looked for where it runs: pc, pa, pb, ph, pg" forms.lua)"
+  # The forms of require a chunk is read for: through a local or an
+  # upvalue, as a tail call, behind pcall.
   glue pcforms.luac --check
   expect "are the forms taken in a precompiled chunk" 0 "" \
     "$(travelled "ovrelglue: pcforms.luac: the script is precompiled, so nothing is bundled into it; the modules it requires must travel beside the program: pc, pa, pb, ph, pg" pcforms.luac)"
