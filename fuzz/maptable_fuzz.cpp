@@ -15,7 +15,8 @@
 //
 // The input also picks how soon walks hand over to the lookup aids (from
 // the first step, or never) and may fail their allocations, which must
-// change no result: the placement model is the plain rules alone.
+// change no result: the placement model is the plain rules alone.  Their
+// bit trees must be exactly what the flag array gives after every step.
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -264,6 +265,7 @@ void verify(const Run &r) {
   }
   CHECK(live == t.count);
   CHECK(nonempty == t.occupied);
+  CHECK(mapaccel_trees_exact(&t));
 
   CHECK(seen.size() == r.entries.size());
   for (const auto &[key, e] : r.entries) {

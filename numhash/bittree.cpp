@@ -33,6 +33,24 @@ uint64_t *bittree_build(const uint32_t *words, uint32_t leaves, uint32_t mask,
 }
 
 
+/* Bits past the last leaf are compared too: a search trusts a set bit as
+** much as a clear one. */
+bool bittree_matches(const uint64_t *t, const uint32_t *words, uint32_t leaves, uint32_t mask,
+                     const BitTreeShape &s, uint32_t leaf) {
+  const bool all = leaf == BITTREE_NONE;
+  for (uint32_t l = 0, n = leaves; l < s.levels; n = s.size[l], l++, leaf >>= 6) {
+    const uint32_t first = all ? 0 : leaf >> 6, last = all ? s.size[l] - 1 : leaf >> 6;
+    for (uint32_t wi = first; wi <= last; wi++) {
+      uint64_t want = 0;  // from the leaves' words, or the level below
+      for (uint32_t x = wi << 6; x < n && x < (wi + 1) << 6; x++)
+        if (l == 0 ? words[x] & mask : t[s.base[l - 1] + x]) want |= 1ull << (x & 63);
+      if (t[s.base[l] + wi] != want) return false;
+    }
+  }
+  return true;
+}
+
+
 void bittree_set(uint64_t *t, const BitTreeShape &s, uint32_t x) {
   for (uint32_t l = 0; l < s.levels; l++) {
     uint64_t &w = t[s.base[l] + (x >> 6)];

@@ -29,6 +29,11 @@ static inline bool bittree_get(const uint64_t *t, uint32_t x) { return (t[x >> 6
 void bittree_set(uint64_t *t, const BitTreeShape &shape, uint32_t x);
 void bittree_clear(uint64_t *t, const BitTreeShape &shape, uint32_t x);
 
+/* Whether t is, bit for bit, the tree bittree_build makes from words: all
+** of it, or the words on the path from one leaf to the top. */
+bool bittree_matches(const uint64_t *t, const uint32_t *words, uint32_t leaves, uint32_t mask,
+                     const BitTreeShape &shape, uint32_t leaf = BITTREE_NONE);
+
 /* The least set leaf at or after x, the greatest at or before x, or NONE. */
 uint32_t bittree_next(const uint64_t *t, const BitTreeShape &shape, uint32_t x);
 uint32_t bittree_prev(const uint64_t *t, const BitTreeShape &shape, uint32_t x);

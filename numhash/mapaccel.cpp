@@ -45,8 +45,9 @@
 //   buckets (occupied > count).
 //
 // The trees are exact: every change of a flag word's states updates its two
-// bits.  The index holds exactly the far live keys, or exactly all.  All of
-// it is derived from flags and keys, so it can be dropped at any time: the
+// bits (mapaccel_trees_exact lets tests check it after every operation).
+// The index holds exactly the far live keys, or exactly all.  All of it is
+// derived from flags and keys, so it can be dropped at any time: the
 // trees are built again from the flag array once walks past the hand-over
 // have cost as much as building them, while the index can only be rebuilt
 // by a rehash, which re-places every key anyway.  Until then a table that
@@ -365,6 +366,18 @@ void mapaccel_rebuilt(MapTable *t) {
   } else if ((uint64_t)a->index.far * tuned.allshare * 2 < t->count) {
     if (farindex_keep_far(&a->index)) a->all = 0;
   }
+}
+
+
+bool mapaccel_trees_exact(const MapTable *t, uint32_t bucket) {
+  const MapAccel *a = &t->accel;
+  if (!a->treecap) return !a->roomy && !a->holes;
+  if (a->treecap != t->capacity) return false;
+  const uint32_t leaves = t->capacity >> 4;
+  const uint32_t w = bucket == MAPTABLE_ABSENT ? BITTREE_NONE : bucket >> 4;
+  const BitTreeShape s = bittree_shape(leaves);
+  return (!a->roomy || bittree_matches(a->roomy, t->flags, leaves, EMPTY_BITS, s, w)) &&
+         (!a->holes || bittree_matches(a->holes, t->flags, leaves, DELETED_BITS, s, w));
 }
 
 

@@ -43,4 +43,9 @@ void mapaccel_rebuilding(MapAccel *a, uint32_t capacity, uint32_t limit);
 void mapaccel_rebuilt(MapTable *t);
 void mapaccel_drop(MapAccel *a);
 
+/* For tests: whether the trees kept are exactly what the flag array gives
+** now, on the path from bucket's flag word up, or everywhere for
+** MAPTABLE_ABSENT (which reads every flag word). */
+bool mapaccel_trees_exact(const MapTable *t, uint32_t bucket = MAPTABLE_ABSENT);
+
 #endif

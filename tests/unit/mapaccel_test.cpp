@@ -3,8 +3,10 @@
 // Each workload drives two tables with the same operations: one whose walks
 // hand over to the aids early (tuned so that every aided path runs on small
 // tables), one by the plain rules alone.  After every operation both give
-// the same status and bucket; after every rebuild and emptying, and at the
-// end, their counts, flag arrays and live keys are the same bit for bit.
+// the same status and bucket, and the aided table's bit trees are exact
+// where it changed; after every rebuild and emptying, and at the end, their
+// counts, flag arrays and live keys are the same bit for bit, and the trees
+// exact throughout.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -52,6 +54,7 @@ struct Twin {
     });
     ASSERT_EQ(sa, sp) << "put " << key;
     ASSERT_EQ(ba, bp) << "put " << key;
+    ASSERT_TRUE(mapaccel_trees_exact(&aided, ba)) << "put " << key;
     if (aided.capacity != capacity) same();
   }
   void find(double key) {
@@ -62,6 +65,8 @@ struct Twin {
     ASSERT_EQ(b, maptable_find(&plain, key)) << "erase " << key;
     maptable_erase(&aided, b);
     maptable_erase(&plain, b);
+    if (b == MAPTABLE_ABSENT) return;
+    ASSERT_TRUE(mapaccel_trees_exact(&aided, b)) << "erase " << key;
   }
   void rehash(uint32_t requested) {
     bool ok[2];
@@ -81,6 +86,7 @@ struct Twin {
     ASSERT_EQ(aided.count, plain.count);
     ASSERT_EQ(aided.occupied, plain.occupied);
     ASSERT_EQ(aided.grow_limit, plain.grow_limit);
+    ASSERT_TRUE(mapaccel_trees_exact(&aided));
     if (aided.capacity == 0) return;
     ASSERT_EQ(0, memcmp(aided.flags, plain.flags, maptable_flagwords(aided.capacity) * 4));
     for (uint32_t i = 0; i < aided.capacity; i++) {
@@ -221,7 +227,7 @@ TEST(Aids, ARebuildTakesTheTuningOfItsTime) {
 
 
 /* The bit trees against a plain scan, with bits so sparse that searches
-** climb every level. */
+** climb every level, and against bittree_matches. */
 TEST(BitTree, NextAndPrevAgreeWithAScan) {
   std::mt19937 rng(3);
   for (uint32_t leaves : {1u, 64u, 65u, 4113u, 300000u}) {
@@ -246,6 +252,11 @@ TEST(BitTree, NextAndPrevAgreeWithAScan) {
         ASSERT_EQ(bittree_next(t, s, x), next < leaves ? next : BITTREE_NONE) << leaves << " " << x;
         ASSERT_EQ(bittree_prev(t, s, x), prev) << leaves << " " << x;
       }
+      // The check of the table's trees, against a tree that missed a change.
+      ASSERT_TRUE(bittree_matches(t, words.data(), leaves, 1, s));
+      words[leaves / 2] ^= 1;
+      EXPECT_FALSE(bittree_matches(t, words.data(), leaves, 1, s));
+      EXPECT_FALSE(bittree_matches(t, words.data(), leaves, 1, s, leaves / 2));
       heap_cache_free(t);
     }
   }
