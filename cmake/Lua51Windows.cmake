@@ -40,7 +40,8 @@ if(NOT lua51_patched STREQUAL lua51_patches)
   # File names: the program's folder goes onto the module paths in UTF-8
   # from its wide-character module file name, whatever its name or length,
   # and every file the engine opens or loads by name is opened through
-  # lwinpath.c, which takes UTF-8 and long names by the wide-character calls.
+  # host/win/lwinpath.c, which takes UTF-8 and long names by the
+  # wide-character calls.
   patch_text(${lua51_src}/luaconf.h [=[
 ** without modifying the main part of the file.
 */
@@ -96,13 +97,9 @@ endif()
 file(GLOB lua51_core_sources ${lua51_src}/*.c)
 list(REMOVE_ITEM lua51_core_sources
   ${lua51_src}/lua.c ${lua51_src}/luac.c ${lua51_src}/print.c)
-add_library(lua51_core OBJECT ${lua51_core_sources}
-  ${CMAKE_CURRENT_LIST_DIR}/lua51-windows/lwinpath.c)
+add_library(lua51_core OBJECT ${lua51_core_sources})
 target_compile_definitions(lua51_core PUBLIC LUA_BUILD_AS_DLL)
 target_include_directories(lua51_core PUBLIC ${lua51_src})
-# The long-name prefix is the launcher's rule too.
-set_source_files_properties(${CMAKE_CURRENT_LIST_DIR}/lua51-windows/lwinpath.c PROPERTIES
-  INCLUDE_DIRECTORIES ${PROJECT_SOURCE_DIR}/launcher)
 target_compile_options(lua51_core PRIVATE -w)  # the engine as released
 
 # What links the engine links ovrel.dll, which holds it; ovrel itself only

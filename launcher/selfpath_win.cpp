@@ -46,23 +46,21 @@ int selfpath(const char *name, char *filename, size_t size) {
 ** running program's file by its wide-character name, whatever it is.
 ** ------------------------------------------------------------------------ */
 
-#define WIDE_MAX 32768  /* no name the system takes is longer */
-
-
 /* The running program's module file name, at WIDEPATH_ROOM characters into
 ** the heap block *block, grown until the name fits; NULL when the system
 ** gives none or memory runs out. */
 static wchar_t *modulename(wchar_t **block) {
-  for (DWORD size = MAX_PATH;; size *= 2) {
+  DWORD size = MAX_PATH;
+  for (;;) {
     wchar_t *w = (wchar_t *)malloc((WIDEPATH_ROOM + size) * sizeof(wchar_t));
     if (w == NULL) return NULL;
-    DWORD n = GetModuleFileNameW(NULL, w + WIDEPATH_ROOM, size);
-    if (n > 0 && n < size) {  /* a name cut short fills the buffer */
+    int got = widepath_module(w + WIDEPATH_ROOM, &size);
+    if (got > 0) {
       *block = w;
       return w + WIDEPATH_ROOM;
     }
     free(w);
-    if (n == 0 || size >= WIDE_MAX) return NULL;
+    if (got == 0) return NULL;
   }
 }
 

@@ -10,8 +10,7 @@
 ** or one too long for the ANSI calls, through the wide-character calls.
 ** Any other name goes the ANSI way, as before; so does a UTF-8-looking name
 ** that the wide way cannot open, since it may be ANSI text after all.
-** Compiled into the engine by cmake/Lua51Windows.cmake, which patches the
-** call sites.
+** The engine's call sites come here through lua51.patch, beside this file.
 */
 
 #include <stdio.h>
@@ -19,15 +18,12 @@
 #include <string.h>
 #include <windows.h>
 
-#define LUA_LIB
+/* LUA_LIB, which the engine's libraries define, comes from the runtime's
+** build: every source of ovrel.dll has it. */
 #include "lua.h"
 #include "lauxlib.h"
 
 #include "widepath.h"
-
-
-/* No name the system takes is longer (with a "\\?\UNC\" prefix). */
-#define WIDE_MAX 32768
 
 
 static int plainascii (const char *s) {
@@ -44,7 +40,7 @@ static wchar_t *unlimited (wchar_t *w) {
   wchar_t *full;
   if (!widepath_limited(w)) return w;
   n = GetFullPathNameW(w, 0, NULL, NULL);  /* length with terminator */
-  if (n == 0 || n > WIDE_MAX) return w;
+  if (n == 0 || n > WIDEPATH_MAX) return w;
   full = (wchar_t *)malloc((n + WIDEPATH_ROOM) * sizeof(wchar_t));
   if (full == NULL) return w;
   if (GetFullPathNameW(w, n, full + WIDEPATH_ROOM, NULL) + 1 != n) {
@@ -75,7 +71,7 @@ static wchar_t *widename (const char *name, int *ansitoo) {
   else
     *ansitoo = strlen(name) < MAX_PATH;
   n = MultiByteToWideChar(cp, flags, name, -1, NULL, 0);
-  if (n == 0 || n > WIDE_MAX) return NULL;
+  if (n == 0 || n > WIDEPATH_MAX) return NULL;
   w = (wchar_t *)malloc(n * sizeof(wchar_t));
   if (w == NULL) return NULL;
   MultiByteToWideChar(cp, flags, name, -1, w, n);
@@ -149,18 +145,16 @@ void *luai_loadlibrary (const char *name) {
 ** or a name without a folder.
 */
 const char *luai_pushprogdir (lua_State *L) {
-  DWORD size = MAX_PATH, n;
+  DWORD size = MAX_PATH;
   wchar_t *w, *slash;
   char *dir;
-  int bytes;
-  for (;;) {  /* a name cut short fills the buffer: grow it */
+  int bytes, got;
+  for (;;) {
     w = (wchar_t *)lua_newuserdata(L, size * sizeof(wchar_t));  /* w */
-    n = GetModuleFileNameW(NULL, w, size);
-    if (n < size || size >= WIDE_MAX) break;
+    if ((got = widepath_module(w, &size)) >= 0) break;
     lua_pop(L, 1);
-    size *= 2;
   }
-  if (n == 0 || n >= size || (slash = wcsrchr(w, L'\\')) == NULL)
+  if (got == 0 || (slash = wcsrchr(w, L'\\')) == NULL)
     luaL_error(L, "unable to get ModuleFileName");
   *slash = L'\0';
   bytes = WideCharToMultiByte(CP_UTF8, 0, w, -1, NULL, 0, NULL, NULL);
