@@ -30,7 +30,7 @@ static int iterate_step(lua_State *L) {
 
 
 int numhash_iterate(lua_State *L) {
-  luaL_checkudata(L, 1, NUMHASH_TYPE);
+  checkmap(L, 1);
   luaL_checkstack(L, 2, MSG_NOSTACK);
   lua_pushvalue(L, 1);                     /* map */
   lua_pushinteger(L, 0);                   /* map 0 */

@@ -32,11 +32,10 @@ int numhash_mm_index(lua_State *L) { return numhash_getitem(L); }
 ** value is copied up to its first zero byte before the put, and freed
 ** again if the put cannot get memory, so a live bucket never holds null. */
 int numhash_include(lua_State *L) {
-  MapHandle *h = (MapHandle *)luaL_checkudata(L, 1, NUMHASH_TYPE);
+  MapTable *t = checkmap(L, 1);
   double key = ovr_checknumber(L, 2);
   size_t len;
   const char *value = ovr_checklstring(L, 3, &len);
-  MapTable *t = h ? h->table : nullptr;
   if (!t) return luaL_error(L, MSG_UNINITIALIZED, "numhash.include");
   maptable_prefetch(t, key);  /* overlaps the copy */
   char *copy = heap_strdup(value);
@@ -58,9 +57,8 @@ int numhash_include(lua_State *L) {
 ** the map is rebuilt for its new count; if that cannot get memory the map
 ** simply stays as large as it was. */
 int numhash_purge(lua_State *L) {
-  MapHandle *h = (MapHandle *)luaL_checkudata(L, 1, NUMHASH_TYPE);
+  MapTable *t = checkmap(L, 1);
   double key = ovr_checknumber(L, 2);
-  MapTable *t = h ? h->table : nullptr;
   if (!t) return luaL_error(L, MSG_UNINITIALIZED, "numhash.purge");
   int shrink = ovrL_optboolean(L, 3, 0);
   uint32_t b = maptable_find(t, key);

@@ -69,9 +69,8 @@ static bool holds_value(const MapTable *t, const char *s) {
 
 
 int numhash_has(lua_State *L) {
-  MapHandle *h = (MapHandle *)luaL_checkudata(L, 1, NUMHASH_TYPE);
+  MapTable *t = checkmap(L, 1);
   const char *s = ovr_checkstring(L, 2);
-  MapTable *t = h ? h->table : nullptr;
   if (!t) return luaL_error(L, MSG_UNINITIALIZED, "numhash.has");
   lua_pushboolean(L, holds_value(t, s));
   return 1;
