@@ -4,7 +4,7 @@
 # Each target starts from its seed corpus in fuzz/corpus/ (copied, so the
 # repository's seeds stay as they are) and runs for OVREL_FUZZ_SECONDS
 # (60) under AddressSanitizer and UndefinedBehaviorSanitizer; the targets
-# run side by side, one per core.  A crash, leak, hang or failed check
+# run side by side, all at once.  A crash, leak, hang or failed check
 # fails the stage; the input that caused it is kept in build-fuzz/artifacts/
 # and printed, to be added to the corpus once the fault is fixed.
 set -euo pipefail
