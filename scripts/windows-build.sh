@@ -24,13 +24,14 @@ step() { printf '== windows: %s (%ds)\n' "$1" "$SECONDS"; }
 
 
 # Wine runs 32-bit programs from the i386 half of the archive, 64-bit ones
-# with wine64; the signing tools sign a glued program in the tests.
+# with wine64; the signing tools sign a glued program in the tests; patch
+# applies ours to the engine's and GoogleTest's sources.
 step "toolchain and Wine"
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
   as_root dpkg --add-architecture i386
 fi
 winepkgs=(g++-mingw-w64-i686-win32 g++-mingw-w64-x86-64-win32 wine wine32:i386 wine64
-          osslsigncode openssl)
+          osslsigncode openssl patch)
 # The machine's source list without the security suite.
 sources_without_security() {
   archive_sources "$1" "$(debian_codename) $(debian_codename)-updates"
