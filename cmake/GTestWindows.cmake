@@ -15,10 +15,17 @@ set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
 add_compile_definitions(GTEST_IS_THREADSAFE=0)
 FetchContent_MakeAvailable(googletest)
 
-# A program's case list comes back from Wine with CRLF line ends, which the
-# discovery does not take apart: each program is one test here.  Test
-# programs live apart from ovrel.dll; Wine's search path leads to it.
-function(gtest_discover_tests target)
-  add_test(NAME ${target} COMMAND ${target})
-  set_tests_properties(${target} PROPERTIES ENVIRONMENT "WINEPATH=Z:${OVREL_BIN_DIR}")
-endfunction()
+# The programs run under wine-run with LF line ends, found through
+# OVREL_GTEST_RUN, their emulator: CMake's test discovery reads a
+# program's case list line by line and takes no CR, which Windows' text
+# mode writes before each LF.  Wine's search path leads to ovrel.dll,
+# which lives apart from the test programs.
+set(OVREL_GTEST_RUN ${CMAKE_BINARY_DIR}/wine-gtest)
+file(CONFIGURE OUTPUT ${OVREL_GTEST_RUN} @ONLY CONTENT [[#!/usr/bin/env bash
+# wine-gtest PROGRAM [ARGS...]: a GoogleTest program of this build under
+# Wine, its standard output with LF line ends.
+set -o pipefail
+WINEPATH="Z:@OVREL_BIN_DIR@" "@OVREL_WINE_RUN@" "$@" | tr -d '\r'
+]])
+file(CHMOD ${OVREL_GTEST_RUN} PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE
+     GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
