@@ -12,6 +12,7 @@
 #include "deps.h"
 
 #include <ctype.h>
+#include <errno.h>
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -176,7 +177,7 @@ static int kindof(FILE *f, const unsigned char *h) {
 static Image readimage(const std::string &path) {
   Image im;
   FILE *f = fopen(path.c_str(), "rb");
-  if (f == NULL) return im;
+  if (f == NULL) die("cannot open %s: %s", path.c_str(), strerror(errno));  /* it was found */
   unsigned char h[64];
   if (readat(f, 0, h, sizeof h)) {
     int kind = kindof(f, h);
@@ -190,9 +191,10 @@ static Image readimage(const std::string &path) {
 
 int executable(const std::string &path) {
   FILE *f = fopen(path.c_str(), "rb");
+  if (f == NULL) die("cannot open %s: %s", path.c_str(), strerror(errno));
   unsigned char h[64];
-  int kind = f != NULL && readat(f, 0, h, sizeof h) ? kindof(f, h) : 0;
-  if (f != NULL) fclose(f);
+  int kind = readat(f, 0, h, sizeof h) ? kindof(f, h) : 0;
+  fclose(f);
   return kind != 0;
 }
 
@@ -381,6 +383,7 @@ void checkdeps(const std::vector<Dep> &deps, const std::string &out) {
           d.from.c_str());
     /* A file where a folder of the copy must go would stop it half-way. */
     for (std::string f = folderof(to); f.size() > dir.size(); f = folderof(f)) {
+      if (f == out) die("%s must go into a folder named %s; choose another output", d.rel.c_str(), out.c_str());
       Stat st;
       if (statfile(f.c_str(), &st) == 0 && !isfolder(f.c_str()))
         die("%s is not a folder, and %s goes into it; it is not replaced", f.c_str(), to.c_str());

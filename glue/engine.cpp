@@ -12,6 +12,8 @@ extern "C" {
 #include <lualib.h>
 }
 
+#include <string.h>
+
 #include <new>
 
 #include "bytecode.h"
@@ -83,24 +85,34 @@ Compiled compilechunk(const std::string &chunk, const char *chunkname) {
 }
 
 
-/* Opening the libraries can raise (memory): run it protected. */
-static int getpath(lua_State *L) {
-  const char *field = (const char *)lua_touserdata(L, 1);
-  luaL_openlibs(L);
-  lua_getfield(L, LUA_GLOBALSINDEX, "package");  /* package */
-  lua_getfield(L, -1, field);                    /* package path */
-  lua_setfield(L, LUA_REGISTRYINDEX, "ovrelglue.path");
-  return 0;
+/* Opening the package library, all that sets the paths, can raise
+** (memory): run it protected. */
+static int getpaths(lua_State *L) {
+  lua_pushcfunction(L, luaopen_package);
+  lua_call(L, 0, 1);  /* package */
+  return 1;
 }
 
 
+/* Both paths come from one state, asked once. */
 std::string defaultpath(const char *field) {
-  lua_State *L = newstate();
-  if (lua_cpcall(L, getpath, (void *)field) != 0)
-    die("cannot start the engine: %s", lua_tostring(L, -1));
-  lua_getfield(L, LUA_REGISTRYINDEX, "ovrelglue.path");  /* path */
-  const char *p = lua_tostring(L, -1);
-  std::string path = p ? p : "";
-  lua_close(L);
-  return path;
+  static std::string path, cpath;
+  static int known;
+  if (!known) {
+    lua_State *L = newstate();
+    if (lua_cpcall(L, getpaths, NULL) != 0) {
+      lua_close(L);
+      die("not enough memory");  /* the only error opening the library gives */
+    }
+    lua_getfield(L, LUA_REGISTRYINDEX, "_LOADED");  /* loaded */
+    lua_getfield(L, -1, "package");                 /* loaded package */
+    lua_getfield(L, -1, "path");                    /* loaded package path */
+    lua_getfield(L, -2, "cpath");                   /* loaded package path cpath */
+    const char *p = lua_tostring(L, -2), *c = lua_tostring(L, -1);
+    path = p ? p : "";
+    cpath = c ? c : "";
+    lua_close(L);
+    known = 1;
+  }
+  return strcmp(field, "cpath") == 0 ? cpath : path;
 }

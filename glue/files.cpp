@@ -130,6 +130,7 @@ std::vector<std::string> listfolder(const std::string &path) {
   FindClose(h);
 #else
   DIR *d = opendir(path.c_str());
+  if (d == NULL && errno == ENOMEM) die("not enough memory");  /* not a folder it cannot read */
   if (d == NULL) return names;
   for (struct dirent *e; (e = readdir(d)) != NULL;)
     if (strcmp(e->d_name, ".") != 0 && strcmp(e->d_name, "..") != 0) names.push_back(e->d_name);

@@ -144,32 +144,52 @@ static std::string readscript(const Job &job) {
 }
 
 
-static void summary(const std::string &output, const std::vector<Module> &found,
+static void summary(std::string *notes, const std::string &output, const std::vector<Module> &found,
                     const std::vector<std::string> &missing, const std::vector<Left> &unfit,
                     const std::vector<std::string> &sealed) {
   if (!found.empty()) {
     std::vector<std::string> names;
     for (const Module &m : found) names.push_back(m.name);
-    note("%s: bundled %lu module%s: %s", output.c_str(), (unsigned long)found.size(),
+    keepnote(notes, "%s: bundled %lu module%s: %s", output.c_str(), (unsigned long)found.size(),
          found.size() == 1 ? "" : "s", joined(names).c_str());
   }
   if (!sealed.empty())
-    note("%s: precompiled without debug data, so the modules they require were not looked "
+    keepnote(notes, "%s: precompiled without debug data, so the modules they require were not looked "
          "for: %s", output.c_str(), joined(sealed).c_str());
   if (!missing.empty())
-    note("%s: not bundled, looked for where it runs: %s", output.c_str(), joined(missing).c_str());
+    keepnote(notes, "%s: not bundled, looked for where it runs: %s", output.c_str(), joined(missing).c_str());
   for (const Left &u : unfit)
-    note("%s: left out, does not compile: %s (%s)", output.c_str(), u.name.c_str(), u.message.c_str());
+    keepnote(notes, "%s: left out, does not compile: %s (%s)", output.c_str(), u.name.c_str(), u.message.c_str());
 }
 
 
-static void travelnote(const std::string &output, const std::vector<Dep> &deps, int copied) {
+static void travelnote(std::string *notes, const std::string &output, const std::vector<Dep> &deps, int copied) {
   if (deps.empty()) return;
   std::vector<std::string> names;
   for (const Dep &d : deps) names.push_back(d.rel);
-  note(copied ? "%s: copied beside it, as it needs them where it runs: %s"
+  keepnote(notes, copied ? "%s: copied beside it, as it needs them where it runs: %s"
               : "%s: needs beside it where it runs (--with-deps copies them): %s",
        output.c_str(), joined(names).c_str());
+}
+
+
+/* What follows the writing in the report: the script's own notes, what
+** was bundled and what was not, and what travels beside the program. */
+static void summarise(std::string *notes, const Job &job, const std::string &output,
+                      const Compiled &script, const std::string &text, int droppedline,
+                      const std::vector<Module> &found, const std::vector<std::string> &missing,
+                      const std::vector<Left> &unfit, const std::vector<std::string> &sealed,
+                      const std::vector<Dep> &deps) {
+  if (droppedline)
+    keepnote(notes, "%s: the script's \"#\" line is left out: the launcher runs a precompiled "
+             "chunk only without it", output.c_str());
+  summary(notes, output, found, missing, unfit, sealed);
+  const std::vector<std::string> &needs = script.needs;
+  if (!job.plain && precompiled(text) && (!script.whole || !needs.empty() || !job.modules.empty()))
+    keepnote(notes, "%s: the script is precompiled, so nothing is bundled into it; the modules it "
+             "requires must travel beside the program%s%s", output.c_str(), needs.empty() ? "" : ": ",
+             joined(needs).c_str());
+  travelnote(notes, output, deps, job.withdeps);
 }
 
 
@@ -240,9 +260,15 @@ int makeprogram(const Job &job) {
   }
 
   std::vector<Dep> deps = travellers(job.launcher, nativepath(scriptdir, job.tooldir), missing);
+  std::string notes;
   if (!job.check) {
     checkoutput(target, output, job, found, unfit);
-    if (job.withdeps) checkdeps(deps, target);
+    /* What travels beside the program is copied first: the program appears
+    ** only once all it needs is there. */
+    if (job.withdeps) {
+      checkdeps(deps, target);
+      copydeps(deps, target);
+    }
     FILE *out = maketemp(target);
     int signaturedropped = copyimage(l, job.launcher, out, &image);
     putbytes(out, chunk.data(), chunk.size());
@@ -251,24 +277,18 @@ int makeprogram(const Job &job) {
     glue_put32(glue.size1, (int32_t)image);
     glue_put32(glue.size2, (int32_t)chunk.size());
     putbytes(out, &glue, sizeof glue);
-    finish(out, target);
-    if (job.withdeps) copydeps(deps, target);
-    if (addexe) note("wrote %s: \".exe\" added, without which Windows does not start it", output.c_str());
+    /* Everything to say is made before the program gets its name. */
+    if (addexe)
+      keepnote(&notes, "wrote %s: \".exe\" added, without which Windows does not start it", output.c_str());
     if (signaturedropped)
-      note("%s: the launcher's signature is not carried over; sign %s after gluing", output.c_str(),
-           output.c_str());
+      keepnote(&notes, "%s: the launcher's signature is not carried over; sign %s after gluing",
+               output.c_str(), output.c_str());
+    summarise(&notes, job, output, script, text, droppedline, found, missing, unfit, sealed, deps);
+    finish(out, target);
+  } else {
+    summarise(&notes, job, output, script, text, droppedline, found, missing, unfit, sealed, deps);
   }
   fclose(l);
-
-  if (droppedline)
-    note("%s: the script's \"#\" line is left out: the launcher runs a precompiled chunk only "
-         "without it", output.c_str());
-  summary(output, found, missing, unfit, sealed);
-  const std::vector<std::string> &needs = script.needs;
-  if (!job.plain && precompiled(text) && (!script.whole || !needs.empty() || !job.modules.empty()))
-    note("%s: the script is precompiled, so nothing is bundled into it; the modules it requires "
-         "must travel beside the program%s%s", output.c_str(), needs.empty() ? "" : ": ",
-         joined(needs).c_str());
-  travelnote(output, deps, job.withdeps);
+  tellnotes(notes);
   return 0;
 }

@@ -8,11 +8,13 @@
 // search.cpp and bytecode.cpp (finding them), deps.cpp (what travels beside
 // a program), files.cpp (reading) and writing.cpp (safe writing).  Every
 // refusal goes through report.cpp: one line "ovrelglue: ..." and exit
-// status 1, with nothing written.
+// status 1, with nothing written; so does running out of memory.
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
+#include <new>
+#include <stdexcept>
 #include <string>
 
 extern "C" {
@@ -140,7 +142,7 @@ static std::string tooldir(const char *argv0) {
 }
 
 
-int main(int argc, char **argv) {
+static int run(int argc, char **argv) {
   Args a = {};
   doargs(argc, argv, &a);
   Job &job = a.job;
@@ -177,4 +179,17 @@ int main(int argc, char **argv) {
   if (!job.launcher) job.launcher = beside.c_str();
   job.tooldir = dir.c_str();
   return makeprogram(job);
+}
+
+
+/* Memory that runs out anywhere ends the tool as any refusal does: its
+** report, status 1, and nothing half-written left. */
+int main(int argc, char **argv) {
+  try {
+    return run(argc, argv);
+  } catch (const std::bad_alloc &) {
+    die("not enough memory");
+  } catch (const std::length_error &) {
+    die("not enough memory");
+  }
 }

@@ -42,6 +42,28 @@ void note(const char *fmt, ...) {
 }
 
 
+void keepnote(std::string *notes, const char *fmt, ...) {
+  va_list ap;
+  va_start(ap, fmt);
+  int n = vsnprintf(NULL, 0, fmt, ap);
+  va_end(ap);
+  if (n < 0) return;
+  size_t at = notes->size() + 11;
+  notes->append("ovrelglue: ");
+  notes->resize(at + (size_t)n + 1);
+  va_start(ap, fmt);
+  vsnprintf(&(*notes)[at], (size_t)n + 1, fmt, ap);
+  va_end(ap);
+  (*notes)[at + (size_t)n] = '\n';
+}
+
+
+void tellnotes(const std::string &notes) {
+  fflush(stdout);
+  fwrite(notes.data(), 1, notes.size(), stderr);
+}
+
+
 static int dropfolder(const char *path) {
 #if defined(_WIN32)
   return _rmdir(path);

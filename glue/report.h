@@ -21,6 +21,15 @@ void note(const char *fmt, ...)
 #endif
     ;
 
+/* The same lines kept, to be told at once later: a job makes what it has
+** to say before its output gets its name, so nothing can fail after. */
+void keepnote(std::string *notes, const char *fmt, ...)
+#if defined(__GNUC__)
+    __attribute__((format(printf, 2, 3)))
+#endif
+    ;
+void tellnotes(const std::string &notes);
+
 /* What is half-written: the temporary output, or the private folder an
 ** extraction fills and what has been made in it, in order.  The writing
 ** code keeps it; die and a stop signal remove it. */

@@ -71,14 +71,16 @@ int showprogram(const char *path) {
   }
   fclose(f);
   if (bundle) mainscript(&chunk, b);
-  printf("offset: %ld\nlength: %ld\nfirst line: %s\n", (long)glue_get32(glue.size1),
-         (long)glue_get32(glue.size2), firstline(chunk, 200).c_str());
+  /* Made whole before any of it is printed: a failure prints nothing. */
+  std::string out = "offset: " + std::to_string(glue_get32(glue.size1)) + "\nlength: " +
+                    std::to_string(glue_get32(glue.size2)) + "\nfirst line: " + firstline(chunk, 200) + "\n";
   if (bundle) {
-    printf("script: %s (%lu bytes)\n", printable(b.script, 200).c_str(), (unsigned long)chunk.size());
+    out += "script: " + printable(b.script, 200) + " (" + std::to_string(chunk.size()) + " bytes)\n";
     for (const Module &m : b.modules)
-      printf("module: %s from %s (%lu bytes)\n", printable(m.name, 200).c_str(),
-             printable(m.source, 4096).c_str(), (unsigned long)m.size);
+      out += "module: " + printable(m.name, 200) + " from " + printable(m.source, 4096) + " (" +
+             std::to_string(m.size) + " bytes)\n";
   }
+  fwrite(out.data(), 1, out.size(), stdout);
   return 0;
 }
 
@@ -143,9 +145,10 @@ int extractprogram(const char *path, const char *dir) {
     makefolders(p.substr(0, p.find_last_of('/')));
     writenew(p, *e.bytes);
   }
-  finishfolder(root);
-  std::string shown = dir;
+  std::string shown = dir, listing;
   if (shown.back() != '/' && shown.back() != '\\') shown += '/';
-  for (const Entry &e : files) printf("%s\n", printable(shown + e.rel, 4096).c_str());
+  for (const Entry &e : files) listing += printable(shown + e.rel, 4096) + "\n";
+  finishfolder(root);  /* the last step that can fail */
+  fwrite(listing.data(), 1, listing.size(), stdout);
   return 0;
 }

@@ -168,23 +168,32 @@ void makefolders(const std::string &path) {
   size_t up = folderlen(p);
   if (up > 0) makefolders(p.substr(0, up));
   checkstops();
-  if (makefolder(p.c_str()) == 0) {
-    if (!halfwritten.folder.empty()) halfwritten.made.push_back(p);
-  } else if (!isfolder(p.c_str())) {
-    die("cannot create the folder %s: %s", p.c_str(), strerror(errno));
+  /* Named before it is made: keeping the name may need memory, which must
+  ** not run out with the folder made and not known. */
+  int keep = !halfwritten.folder.empty();
+  if (keep) halfwritten.made.push_back(p);
+  if (makefolder(p.c_str()) != 0) {
+    int err = errno;
+    if (keep) halfwritten.made.pop_back();
+    if (!isfolder(p.c_str())) die("cannot create the folder %s: %s", p.c_str(), strerror(err));
   }
 }
 
 
 void writenew(const std::string &path, const std::string &bytes) {
   checkstops();
+  int keep = !halfwritten.folder.empty();
+  if (keep) halfwritten.made.push_back(path);  /* before it exists, as for a folder */
 #if defined(_WIN32)
   int fd = _open(path.c_str(), _O_CREAT | _O_EXCL | _O_WRONLY | _O_BINARY, _S_IREAD | _S_IWRITE);
 #else
   int fd = open(path.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_NOFOLLOW, 0666);
 #endif
-  if (fd < 0) die("cannot create %s: %s", path.c_str(), strerror(errno));
-  if (!halfwritten.folder.empty()) halfwritten.made.push_back(path);
+  if (fd < 0) {
+    int err = errno;
+    if (keep) halfwritten.made.pop_back();  /* not ours to remove */
+    die("cannot create %s: %s", path.c_str(), strerror(err));
+  }
   FILE *f = fdopen(fd, "wb");
   if (f == NULL) die("cannot write %s: %s", path.c_str(), strerror(errno));
   writeall(f, bytes.data(), bytes.size(), path.c_str());
@@ -207,19 +216,24 @@ std::string maketempfolder(const std::string &dir) {
       die("%s exists; extract into a new or empty folder", dir.c_str());
   }
   holdstops();
-  std::string tmp = dir.substr(0, folderlen(dir)) + ".ovrelglue-XXXXXX";
+  /* The name is kept before the folder is made, and made in place. */
+  std::string &tmp = halfwritten.folder;
+  std::string pattern = dir.substr(0, folderlen(dir)) + ".ovrelglue-XXXXXX";
+  tmp = pattern;
 #if defined(_WIN32)
   int ok = 0;
   for (int tries = 0; !ok && tries < 100; tries++) {
-    std::string t = tmp;
-    ok = _mktemp_s(&t[0], t.size() + 1) == 0 && _mkdir(t.c_str()) == 0;
-    if (ok) tmp = t;
+    memcpy(&tmp[0], pattern.data(), pattern.size());
+    ok = _mktemp_s(&tmp[0], tmp.size() + 1) == 0 && _mkdir(tmp.c_str()) == 0;
   }
 #else
   int ok = mkdtemp(&tmp[0]) != NULL;
 #endif
-  if (!ok) die("cannot create a folder beside %s: %s", dir.c_str(), strerror(errno));
-  halfwritten.folder = tmp;
+  if (!ok) {
+    int err = errno;
+    tmp.clear();
+    die("cannot create a folder beside %s: %s", dir.c_str(), strerror(err));
+  }
   return tmp;
 }
 

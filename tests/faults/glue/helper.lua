@@ -1,0 +1,3 @@
+local M = {}
+function M.greet() return "hello" end
+return M
