@@ -100,14 +100,10 @@ install(FILES ${CMAKE_BINARY_DIR}/ovrel.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/p
 
 include(CMakePackageConfigHelpers)
 set(ovrel_cmake_dir ${CMAKE_INSTALL_LIBDIR}/cmake/ovrel)
-file(RELATIVE_PATH ovrel_config_to_module ${CMAKE_INSTALL_PREFIX}/${ovrel_cmake_dir}
-     ${ovrel_module_full_dir})
 install(EXPORT ovrelTargets NAMESPACE ovrel:: DESTINATION ${ovrel_cmake_dir})
-file(CONFIGURE OUTPUT ${CMAKE_BINARY_DIR}/ovrelConfig.cmake @ONLY CONTENT [[
-# ovrelConfig.cmake: the target ovrel::ovrel, the runtime interface and library.
-include("${CMAKE_CURRENT_LIST_DIR}/ovrelTargets.cmake")
-get_filename_component(OVREL_LUA_MODULE_DIR "${CMAKE_CURRENT_LIST_DIR}/@ovrel_config_to_module@" ABSOLUTE)
-]])
+configure_package_config_file(${CMAKE_CURRENT_LIST_DIR}/ovrelConfig.cmake.in
+  ${CMAKE_BINARY_DIR}/ovrelConfig.cmake INSTALL_DESTINATION ${ovrel_cmake_dir}
+  PATH_VARS OVREL_LUA_MODULE_DIR)
 write_basic_package_version_file(${CMAKE_BINARY_DIR}/ovrelConfigVersion.cmake
                                  COMPATIBILITY SameMinorVersion)
 install(FILES ${CMAKE_BINARY_DIR}/ovrelConfig.cmake ${CMAKE_BINARY_DIR}/ovrelConfigVersion.cmake
