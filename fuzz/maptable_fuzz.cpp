@@ -229,8 +229,8 @@ void verify(const Run &r) {
   CHECK(t.grow_limit == (uint32_t)(((uint64_t)t.capacity * 77 + 50) / 100));
   CHECK(t.count <= t.occupied && t.occupied <= t.grow_limit && t.grow_limit < t.capacity);
   if (t.capacity < 16) {  // the unused bits of the one word keep the fill
-    uint32_t used = (1u << (2 * t.capacity)) - 1;
-    CHECK((t.flags[0] & ~used) == (0xAAAAAAAAu & ~used));
+    uint32_t used = maptable_usedbits(t.capacity);
+    CHECK((t.flags[0] & ~used) == (MAPTABLE_EMPTY_BITS & ~used));
   }
 
   uint32_t live = 0, nonempty = 0;

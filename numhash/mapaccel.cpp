@@ -69,8 +69,8 @@
 
 namespace {
 
-constexpr uint32_t EMPTY_BITS = 0xAAAAAAAAu;    // the empty bit of each bucket
-constexpr uint32_t DELETED_BITS = 0x55555555u;  // the deleted bit of each bucket
+constexpr uint32_t EMPTY_BITS = MAPTABLE_EMPTY_BITS;
+constexpr uint32_t DELETED_BITS = MAPTABLE_DELETED_BITS;
 
 /* 32 steps cost spread keys nothing (almost none of them lies that far
 ** out), and a walk that long is still cheaper than an index look-up where

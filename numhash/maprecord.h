@@ -50,6 +50,16 @@ constexpr uint32_t MAPTABLE_ABSENT = UINT32_MAX;
 /* Flag arrays are filled with this byte, which makes every bucket empty. */
 constexpr unsigned char MAPTABLE_EMPTY_FILL = 0xAA;
 
+/* The low (deleted) and the high (empty) bit of every bucket of a word. */
+constexpr uint32_t MAPTABLE_DELETED_BITS = 0x55555555u;
+constexpr uint32_t MAPTABLE_EMPTY_BITS = 0xAAAAAAAAu;
+
+/* The bits of a flag word that hold buckets: every one, but in the single
+** word of a 4- or 8-bucket table, whose high bits keep the fill. */
+static inline uint32_t maptable_usedbits(uint32_t capacity) {
+  return capacity < 16 ? (1u << (2 * capacity)) - 1 : UINT32_MAX;
+}
+
 /* The state of bucket i in a flag array, the table's or one being filled. */
 static inline uint32_t maptable_state_in(const uint32_t *flags, uint32_t i) {
   return (flags[i >> 4] >> ((i & 15u) << 1)) & 3u;

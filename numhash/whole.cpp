@@ -17,8 +17,7 @@ static uint32_t count_empty(const MapTable *t) {
   uint32_t n = 0;
   for (uint32_t w = 0; w < words; w++) {
     uint32_t f = t->flags[w];
-    uint32_t empty = (f >> 1) & ~f & 0x55555555u;
-    if (t->capacity < 16) empty &= (1u << (2 * t->capacity)) - 1;
+    uint32_t empty = (f >> 1) & ~f & MAPTABLE_DELETED_BITS & maptable_usedbits(t->capacity);
     n += (uint32_t)std::popcount(empty);
   }
   return n;
