@@ -25,7 +25,7 @@ extern "C" const char *luai_pushprogdir(lua_State *L);
 #define OWN_CPATH ""
 #else
 #include <limits.h>
-#include <unistd.h>
+#include "ownfile.h"
 #define OWN_PATH "!/?.lua;!/?/init.lua;"
 #define OWN_CPATH "!/?.so;"
 #endif
@@ -41,12 +41,8 @@ static const char *pushprogdir(lua_State *L) {
   const char *dir = luai_pushprogdir(L);
 #else
   char buff[PATH_MAX];
-  ssize_t n = readlink("/proc/self/exe", buff, sizeof buff);
-  if (n <= 0 || (size_t)n >= sizeof buff) return NULL;
-  buff[n] = '\0';
-  char *slash = strrchr(buff, '/');
-  if (slash == NULL) return NULL;
-  *slash = '\0';
+  if (ownfile_name(buff, sizeof buff) == 0) return NULL;
+  *strrchr(buff, '/') = '\0';  /* absolute: "" for the root */
   lua_pushstring(L, buff);
   const char *dir = lua_tostring(L, -1);
 #endif

@@ -11,6 +11,8 @@
 // components and doubled slashes dropped.
 #include "selfpath.h"
 
+#include "ownfile.h"
+
 #include <errno.h>
 #include <stdlib.h>
 #include <string.h>
@@ -98,17 +100,13 @@ static int tryin(const char *dir, const char *name, char *filename, size_t size)
 ** program was replaced, moved or deleted since it started), the link itself
 ** is the answer: opening it still opens the running image. */
 static int running(char *filename, size_t size) {
-  static const char link[] = "/proc/self/exe";
   struct stat self, named;
-  if (stat(link, &self) != 0) return 0;
+  if (stat(OWNFILE_LINK, &self) != 0) return 0;
   char exe[SELFPATH_MAX];
-  ssize_t n = readlink(link, exe, sizeof exe);
-  const char *answer = link;
-  if (n > 0 && (size_t)n < sizeof exe && exe[0] == '/') {
-    exe[n] = '\0';
-    if (stat(exe, &named) == 0 && named.st_dev == self.st_dev && named.st_ino == self.st_ino)
-      answer = exe;
-  }
+  const char *answer = OWNFILE_LINK;
+  if (ownfile_name(exe, sizeof exe) > 0 && stat(exe, &named) == 0 &&
+      named.st_dev == self.st_dev && named.st_ino == self.st_ino)
+    answer = exe;
   if (strlen(answer) >= size) {
     errno = ENAMETOOLONG;
     return -1;
