@@ -56,16 +56,22 @@ static void traceback(lua_State *L, const char *message) {
 }
 
 
+/* The text of the error object at index i: its own, or else, pushed, one
+** that names its type. */
+static const char *errortext(lua_State *L, int i) {
+  const char *message = lua_tolstring(L, i, NULL);
+  if (message != NULL) return message;
+  return lua_pushfstring(L, "(error object is a %s value)", lua_typename(L, lua_type(L, i)));
+}
+
+
 /* A __tostring that yields a string is the whole report, untraced; any
 ** other error object without a text form is named by its type. */
 static int msghandler(lua_State *L) {
-  const char *message = lua_tolstring(L, 1, NULL);
-  if (message == NULL) {
-    if (luaL_callmeta(L, 1, "__tostring") && lua_type(L, -1) == LUA_TSTRING)
-      return 1;                                /* err text */
-    message = lua_pushfstring(L, "(error object is a %s value)",
-                              lua_typename(L, lua_type(L, 1)));
-  }
+  int text = lua_type(L, 1) == LUA_TSTRING || lua_type(L, 1) == LUA_TNUMBER;
+  if (!text && luaL_callmeta(L, 1, "__tostring") && lua_type(L, -1) == LUA_TSTRING)
+    return 1;                                  /* err text */
+  const char *message = errortext(L, 1);
   traceback(L, message);
   return 1;
 }
@@ -189,11 +195,7 @@ int main(int argc, char **argv) {
     lua_rawseti(L, -2, i);
   }
   if (lua_pcall(L, 2, 0, 1) != 0) {
-    const char *message = lua_tolstring(L, -1, NULL);
-    if (message == NULL)  /* a replaced traceback gave no text */
-      message = lua_pushfstring(L, "(error object is a %s value)",
-                                lua_typename(L, lua_type(L, -1)));
-    fatal(message);
+    fatal(errortext(L, -1));  /* a replaced traceback may give no text */
   }
   lua_close(L);                                /* last __gc writes included */
   return checkoutput();
