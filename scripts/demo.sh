@@ -5,7 +5,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 scripts/setup.sh
-cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --preset native >/dev/null
 cmake --build build -j"$(nproc)" >/dev/null
 LUA_CPATH="$PWD/build/bin/?.so" lua5.1 examples/tour.lua
 

@@ -14,8 +14,7 @@ scripts/setup.sh dpkg-dev file
 build=${OVREL_DEB_BUILD:-build-deb}
 multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH)
 
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DOVREL_TESTS=OFF \
-  -DCMAKE_INSTALL_PREFIX=/usr -DOVREL_LUA_MODULE_DIR="lib/$multiarch/lua/5.1" >/dev/null
+cmake --preset package -B "$build" -DOVREL_LUA_MODULE_DIR="lib/$multiarch/lua/5.1" >/dev/null
 cmake --build "$build" -j2 >/dev/null
 pack "$build"
 mkdir -p out

@@ -13,8 +13,7 @@ build=${OVREL_COVERAGE_BUILD:-build-coverage}
 goal_lines=${OVREL_COVERAGE_LINES:-98}
 goal_branches=${OVREL_COVERAGE_BRANCHES:-90}
 
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Debug -DOVREL_COVERAGE=ON \
-  -DOVREL_TEST_TIMEOUT=600 >/dev/null
+cmake --preset coverage -B "$build" >/dev/null
 cmake --build "$build" -j"$jobs"
 find "$build" -name '*.gcda' -delete
 ctest --test-dir "$build" --output-on-failure -j"$jobs"

@@ -15,8 +15,7 @@ seconds=${OVREL_FUZZ_SECONDS:-60}
 targets=(maptable reader bytecode)
 declare -A max_len=([maptable]=512 [reader]=4096 [bytecode]=4096)
 
-CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DOVREL_SANITIZE=ON -DOVREL_FUZZ=ON -DOVREL_TESTS=OFF >/dev/null
+cmake --preset fuzz >/dev/null
 cmake --build build-fuzz -j2 --target "${targets[@]/%/_fuzz}"
 
 rm -rf build-fuzz/work build-fuzz/artifacts

@@ -20,8 +20,7 @@ memcheck=(valgrind --quiet --error-exitcode=99 --leak-check=full
           --num-callers=30)
 host=$(IFS=';'; echo "${memcheck[*]};$lua")
 
-cmake -S . -B build-memcheck -DCMAKE_BUILD_TYPE=RelWithDebInfo "-DOVREL_LUA_HOST=$host" \
-  -DOVREL_TEST_TIMEOUT=600 >/dev/null
+cmake --preset memcheck "-DOVREL_LUA_HOST=$host" >/dev/null
 cmake --build build-memcheck -j"$jobs"
 
 # canary FAULT WORDS: the planted FAULT must fail its run with WORDS reported.

@@ -12,8 +12,7 @@ cd "$(dirname "$0")/.."
 scripts/setup.sh
 jobs=$(( $(nproc) < 2 ? $(nproc) : 2 ))
 
-cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOVREL_SANITIZE=ON \
-  -DOVREL_TEST_TIMEOUT=300 >/dev/null
+cmake --preset sanitize >/dev/null
 cmake --build build-asan -j"$jobs"
 
 export ASAN_OPTIONS=detect_leaks=1:strict_string_checks=1:check_initialization_order=1:detect_stack_use_after_return=1

@@ -20,7 +20,7 @@ for stage in $stages; do
   start=$SECONDS
   if [[ $stage == native ]]; then
     echo "== native build and tests"
-    cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
+    cmake --preset native >/dev/null
     cmake --build build -j"$(nproc)"
     ctest --test-dir build --output-on-failure -j"$(nproc)"
   elif [[ -x scripts/test-$stage.sh ]]; then

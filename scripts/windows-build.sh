@@ -63,7 +63,7 @@ fi
 
 
 # The engine's original tarball, from the source package, once for both
-# targets.  The source list and its index live in a temporary folder of
+# targets, where their presets look for it.  The source list and its index live in a temporary folder of
 # their own for this one download, so the machine's apt state is left as it
 # was found.
 engine=build-engine
@@ -90,10 +90,7 @@ fetch_engine
 for arch in "${arches[@]}"; do
   build=$(win_build "$arch")
   step "configure and build $arch in $build"
-  cmake -S . -B "$build" \
-    -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/toolchain-mingw-$arch.cmake" \
-    -DCMAKE_BUILD_TYPE=Release \
-    -DOVREL_LUA51_TARBALL="$PWD/$engine/$tarball" >/dev/null
+  cmake --preset "windows-$arch" -B "$build" >/dev/null
   cmake --build "$build" -j2
 done
 step "built"
