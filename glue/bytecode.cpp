@@ -24,6 +24,8 @@
 
 #include <algorithm>
 
+#include "srglue.h"  /* glue_le */
+
 /* The instruction layout of the engine: 6 bits of opcode, then A (8 bits),
 ** and C (9), B (9) or Bx (18) above it. */
 enum {
@@ -57,7 +59,8 @@ static uint64_t number(Reader *r, size_t n) {
   if (!room(r, n)) return 0;
   const unsigned char *p = (const unsigned char *)r->s->data() + r->at;
   uint64_t v = 0;
-  for (size_t k = 0; k < n; k++) v = v << 8 | p[r->little ? n - 1 - k : k];
+  if (r->little) v = glue_le(p, (int)n);
+  else for (size_t k = 0; k < n; k++) v = v << 8 | p[k];
   r->at += n;
   return v;
 }

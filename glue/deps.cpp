@@ -54,13 +54,6 @@ struct Image {
 };
 
 
-static uint64_t le(const unsigned char *p, int n) {
-  uint64_t v = 0;
-  for (int i = n - 1; i >= 0; i--) v = v << 8 | p[i];
-  return v;
-}
-
-
 /* n bytes at pos into buff, or 0. */
 static int readat(FILE *f, uint64_t pos, void *buff, size_t n) {
 #if defined(_WIN32)
@@ -86,28 +79,28 @@ static std::string readtext(FILE *f, uint64_t pos, uint64_t limit) {
 static void readelf(FILE *f, const unsigned char *h, Image *im) {
   int wide = h[4] == 2;
   if ((h[4] != 1 && !wide) || h[5] != 1) return;
-  uint64_t shoff = wide ? le(h + 0x28, 8) : le(h + 0x20, 4);
-  unsigned entsize = (unsigned)le(h + (wide ? 0x3a : 0x2e), 2);
-  unsigned count = (unsigned)le(h + (wide ? 0x3c : 0x30), 2);
+  uint64_t shoff = wide ? glue_le(h + 0x28, 8) : glue_le(h + 0x20, 4);
+  unsigned entsize = (unsigned)glue_le(h + (wide ? 0x3a : 0x2e), 2);
+  unsigned count = (unsigned)glue_le(h + (wide ? 0x3c : 0x30), 2);
   if (entsize < (wide ? 64u : 40u) || count == 0 || (uint64_t)entsize * count > MAX_TABLE) return;
   std::string sh((size_t)entsize * count, '\0');
   if (!readat(f, shoff, &sh[0], sh.size())) return;
   for (unsigned i = 0; i < count; i++) {
     const unsigned char *s = (const unsigned char *)sh.data() + (size_t)i * entsize;
-    if (le(s + 4, 4) != 6) continue;  /* SHT_DYNAMIC */
-    uint64_t off = le(s + (wide ? 0x18 : 0x10), wide ? 8 : 4);
-    uint64_t size = le(s + (wide ? 0x20 : 0x14), wide ? 8 : 4);
-    uint64_t link = le(s + (wide ? 0x28 : 0x18), 4);
+    if (glue_le(s + 4, 4) != 6) continue;  /* SHT_DYNAMIC */
+    uint64_t off = glue_le(s + (wide ? 0x18 : 0x10), wide ? 8 : 4);
+    uint64_t size = glue_le(s + (wide ? 0x20 : 0x14), wide ? 8 : 4);
+    uint64_t link = glue_le(s + (wide ? 0x28 : 0x18), 4);
     if (link >= count || size > MAX_TABLE) return;
     const unsigned char *str = (const unsigned char *)sh.data() + link * entsize;
-    uint64_t stroff = le(str + (wide ? 0x18 : 0x10), wide ? 8 : 4);
-    uint64_t strsize = le(str + (wide ? 0x20 : 0x14), wide ? 8 : 4);
+    uint64_t stroff = glue_le(str + (wide ? 0x18 : 0x10), wide ? 8 : 4);
+    uint64_t strsize = glue_le(str + (wide ? 0x20 : 0x14), wide ? 8 : 4);
     std::string dyn((size_t)size, '\0');
     if (!readat(f, off, &dyn[0], dyn.size())) return;
     size_t step = wide ? 16 : 8;
     for (size_t at = 0; at + step <= dyn.size(); at += step) {
       const unsigned char *d = (const unsigned char *)dyn.data() + at;
-      uint64_t tag = le(d, (int)step / 2), val = le(d + step / 2, (int)step / 2);
+      uint64_t tag = glue_le(d, (int)step / 2), val = glue_le(d + step / 2, (int)step / 2);
       if (tag == 0) break;  /* DT_NULL */
       if (val >= strsize) continue;
       if (tag == 1) {  /* DT_NEEDED */
@@ -125,27 +118,23 @@ static void readelf(FILE *f, const unsigned char *h, Image *im) {
 }
 
 
-/* PE: the names in the import table, found through the section table. */
-static void readpe(FILE *f, const unsigned char *h, Image *im) {
-  uint64_t pe = le(h + 0x3c, 4);
-  unsigned char c[24 + 112 + 16];
-  if (!readat(f, pe, c, sizeof c) || memcmp(c, "PE\0\0", 4) != 0) return;
-  unsigned nsections = (unsigned)le(c + 6, 2), optsize = (unsigned)le(c + 20, 2);
-  unsigned magic = (unsigned)le(c + 24, 2);
-  unsigned dirs = magic == 0x20b ? 112 : 96;
-  if ((magic != 0x10b && magic != 0x20b) || optsize < dirs + 16 ||
-      le(c + 24 + dirs - 4, 4) < 2)
-    return;
-  uint64_t rva = le(c + 24 + dirs + 8, 4);  /* directory 1: imports */
-  if (rva == 0) return;
+/* PE: the names in the import table (data directory 1), found through
+** the section table. */
+static void readpe(FILE *f, Image *im) {
+  GluePE pe;
+  long entry;
+  uint32_t rva, size;
+  if (!glue_pe_read(f, &pe) || !glue_pe_directory(&pe, 1, &entry, &rva, &size) || rva == 0) return;
+  unsigned nsections = pe.sections;
   std::string sec((size_t)nsections * 40, '\0');
-  if (nsections == 0 || !readat(f, pe + 24 + optsize, &sec[0], sec.size())) return;
+  if (nsections == 0 || !readat(f, (uint64_t)pe.at + GLUE_PE_OPTIONAL + pe.optsize, &sec[0], sec.size()))
+    return;
   auto offset = [&](uint64_t r, uint64_t *off) {
     for (unsigned i = 0; i < nsections; i++) {
       const unsigned char *s = (const unsigned char *)sec.data() + (size_t)i * 40;
-      uint64_t va = le(s + 12, 4), vsize = std::max(le(s + 8, 4), le(s + 16, 4));
+      uint64_t va = glue_le(s + 12, 4), vsize = std::max(glue_le(s + 8, 4), glue_le(s + 16, 4));
       if (r >= va && r < va + vsize) {
-        *off = le(s + 20, 4) + (r - va);
+        *off = glue_le(s + 20, 4) + (r - va);
         return 1;
       }
     }
@@ -155,7 +144,7 @@ static void readpe(FILE *f, const unsigned char *h, Image *im) {
     uint64_t at, nameat;
     unsigned char d[20];
     if (!offset(rva + (uint64_t)i * 20, &at) || !readat(f, at, d, sizeof d)) return;
-    uint64_t name = le(d + 12, 4);
+    uint64_t name = glue_le(d + 12, 4);
     if (name == 0) return;  /* the closing all-zero entry */
     if (offset(name, &nameat)) im->needed.push_back(readtext(f, nameat, 256));
   }
@@ -164,12 +153,9 @@ static void readpe(FILE *f, const unsigned char *h, Image *im) {
 
 /* 'E' for an ELF image, 'P' for a PE one, 0 for anything else. */
 static int kindof(FILE *f, const unsigned char *h) {
-  unsigned char pe[4];
+  GluePE pe;
   if (memcmp(h, "\x7f" "ELF", 4) == 0) return 'E';
-  if (memcmp(h, "MZ", 2) == 0 && readat(f, le(h + 0x3c, 4), pe, sizeof pe) &&
-      memcmp(pe, "PE\0\0", 4) == 0)
-    return 'P';
-  return 0;
+  return glue_pe_read(f, &pe) ? 'P' : 0;
 }
 
 
@@ -182,7 +168,7 @@ static Image readimage(const std::string &path) {
   if (readat(f, 0, h, sizeof h)) {
     int kind = kindof(f, h);
     if (kind == 'E') readelf(f, h, &im);
-    else if (kind == 'P') readpe(f, h, &im);
+    else if (kind == 'P') readpe(f, &im);
   }
   fclose(f);
   return im;

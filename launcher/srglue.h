@@ -30,10 +30,18 @@ typedef struct Glue {
 typedef char glue_is_16_bytes[sizeof(Glue) == 16 ? 1 : -1];
 
 
+/* An unsigned little-endian number of n bytes (at most 8): the trailer's
+** and the PE format's byte order, read the same on any host. */
+static inline uint64_t glue_le(const unsigned char *b, int n) {
+  uint64_t v = 0;
+  int i;
+  for (i = n - 1; i >= 0; i--) v = v << 8 | b[i];
+  return v;
+}
+
+
 static inline int32_t glue_get32(const unsigned char b[4]) {
-  uint32_t u = (uint32_t)b[0] | (uint32_t)b[1] << 8 | (uint32_t)b[2] << 16 |
-               (uint32_t)b[3] << 24;
-  return (int32_t)u;  /* two's complement, as written */
+  return (int32_t)(uint32_t)glue_le(b, 4);  /* two's complement, as written */
 }
 
 
@@ -55,28 +63,65 @@ typedef enum GlueStep {
 } GlueStep;
 
 
+/* The headers of a PE image, as the tools read them: after "MZ", the file
+** offset of "PE\0\0" at 0x3c; behind that signature the file header (20
+** bytes: the section count at 2, the optional header's size at 16), then
+** the optional header, whose magic tells PE32 (0x10b) from PE32+ (0x20b)
+** and so where its data directories start (96 or 112 bytes in, their
+** count in the 4 bytes before), 8 bytes each: an address and a size. */
+typedef struct GluePE {
+  uint32_t at;          /* file offset of the signature */
+  unsigned sections;    /* the section count */
+  unsigned optsize;     /* the optional header's size */
+  unsigned dirs;        /* offset of the data directories in it */
+  unsigned char b[4 + 20 + 112 + 16 * 8];  /* the headers, as far as the file has them */
+  size_t got;
+} GluePE;
+
+#define GLUE_PE_OPTIONAL 24  /* where the optional header starts in b */
+
+
+/* Reads the headers of the PE image open in f; 0 when it is none.  Moves
+** the file position. */
+static inline int glue_pe_read(FILE *f, GluePE *pe) {
+  unsigned char *b = pe->b;
+  unsigned magic;
+  if (fseek(f, 0, SEEK_SET) != 0 || fread(b, 1, 64, f) != 64 || b[0] != 'M' || b[1] != 'Z')
+    return 0;
+  pe->at = (uint32_t)glue_le(b + 0x3c, 4);
+  if (pe->at > 0x10000000 || fseek(f, (long)pe->at, SEEK_SET) != 0) return 0;
+  pe->got = fread(b, 1, sizeof pe->b, f);
+  if (pe->got < GLUE_PE_OPTIONAL + 2 || memcmp(b, "PE\0\0", 4) != 0) return 0;
+  pe->sections = (unsigned)glue_le(b + 6, 2);
+  pe->optsize = (unsigned)glue_le(b + 20, 2);
+  magic = (unsigned)glue_le(b + GLUE_PE_OPTIONAL, 2);
+  pe->dirs = magic == 0x10b ? 96 : magic == 0x20b ? 112 : 0;
+  return pe->dirs != 0;
+}
+
+
+/* Data directory i of a PE image: *entry is its file offset, *address and
+** *size what it holds.  0 when the image has no such directory. */
+static inline int glue_pe_directory(const GluePE *pe, unsigned i, long *entry,
+                                    uint32_t *address, uint32_t *size) {
+  size_t at = GLUE_PE_OPTIONAL + pe->dirs + 8 * (size_t)i;
+  if (pe->optsize < pe->dirs + 8 * (i + 1) || pe->got < at + 8 ||
+      glue_le(pe->b + GLUE_PE_OPTIONAL + pe->dirs - 4, 4) <= i)
+    return 0;
+  *entry = (long)pe->at + (long)at;
+  *address = (uint32_t)glue_le(pe->b + at, 4);
+  *size = (uint32_t)glue_le(pe->b + at + 4, 4);
+  return 1;
+}
+
+
 /* Where a PE image keeps its certificate table (data directory 4, whose
 ** first field is a file offset, not an address): *entry is the file offset
 ** of that directory entry.  Zero when f is no PE32 or PE32+ image with at
 ** least 5 data directories.  Moves the file position. */
 static inline int glue_pe_certificate(FILE *f, long *entry, uint32_t *offset, uint32_t *size) {
-  unsigned char b[4 + 20 + 152];  /* signature, file header, PE32+ header to directory 4 */
-  if (fseek(f, 0, SEEK_SET) != 0 || fread(b, 1, 64, f) != 64 || b[0] != 'M' || b[1] != 'Z')
-    return 0;
-  uint32_t pe = b[0x3c] | (uint32_t)b[0x3d] << 8 | (uint32_t)b[0x3e] << 16 | (uint32_t)b[0x3f] << 24;
-  if (pe > 0x10000000 || fseek(f, (long)pe, SEEK_SET) != 0) return 0;
-  size_t got = fread(b, 1, sizeof b, f);
-  if (got < 26 || memcmp(b, "PE\0\0", 4) != 0) return 0;
-  unsigned optsize = b[20] | (unsigned)b[21] << 8;
-  unsigned magic = b[24] | (unsigned)b[25] << 8;
-  unsigned dirs = magic == 0x10b ? 96 : magic == 0x20b ? 112 : 0;  /* within the optional header */
-  if (dirs == 0 || optsize < dirs + 5 * 8 || got < 24 + dirs + 5 * 8) return 0;
-  const unsigned char *count = b + 24 + dirs - 4, *cert = b + 24 + dirs + 4 * 8;
-  if ((uint32_t)glue_get32(count) < 5) return 0;
-  *entry = (long)pe + 24 + (long)dirs + 4 * 8;
-  *offset = (uint32_t)glue_get32(cert);
-  *size = (uint32_t)glue_get32(cert + 4);
-  return 1;
+  GluePE pe;
+  return glue_pe_read(f, &pe) && glue_pe_directory(&pe, 4, entry, offset, size);
 }
 
 
