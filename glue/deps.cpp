@@ -189,14 +189,6 @@ int executable(const std::string &path) {
 ** Which libraries travel
 ** --------------------------------------------------------------------- */
 
-/* The folder of path without its last separator: "." for a bare name. */
-static std::string folderof(const std::string &path) {
-  size_t n = folderlen(path);
-  if (n == 0) return ".";
-  return path.substr(0, n == 1 || path[n - 1] == ':' ? n : n - 1);
-}
-
-
 /* The runtime library: libovrel.so.N here, ovrel.dll on Windows. */
 static int isruntime(const std::string &name) {
   std::string n = name;

@@ -217,15 +217,39 @@ int plainparts(const std::string &s, char sep) {
 }
 
 
-size_t folderlen(const std::string &path) {
-  size_t slash = path.find_last_of(
+int pathsep(char c) {
 #if defined(_WIN32)
-      "/\\:"
+  return c == '/' || c == '\\';
 #else
-      "/"
+  return c == '/';
 #endif
-  );
-  return slash == std::string::npos ? 0 : slash + 1;
+}
+
+
+size_t folderlen(const std::string &path, int anyplatform) {
+  for (size_t n = path.size(); n > 0; n--) {
+    char c = path[n - 1];
+    if (pathsep(c) || (anyplatform && (c == '/' || c == '\\')))
+      return n;
+#if defined(_WIN32)
+    if (c == ':') return n;
+#endif
+  }
+  return 0;
+}
+
+
+std::string folderof(const std::string &path) {
+  size_t n = folderlen(path);
+  if (n == 0) return ".";
+  return path.substr(0, n == 1 || path[n - 1] == ':' ? n : n - 1);
+}
+
+
+std::string droptrailing(const std::string &path) {
+  size_t n = path.size();
+  while (n > 0 && pathsep(path[n - 1])) n--;
+  return path.substr(0, n);
 }
 
 

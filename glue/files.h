@@ -49,9 +49,20 @@ int trailer(FILE *f, const char *path, int64_t len, Glue *glue, long *at);
 ** its length or the end of the file, and here at most `most`. */
 std::string scriptbytes(FILE *f, const char *path, const Glue *glue, size_t most);
 
-/* The length of path's folder part, its last separator included; 0 for a
-** bare name. */
-size_t folderlen(const std::string &path);
+/* Whether c separates the parts of a path here: "/", and on Windows "\\"
+** too.  Every split of a path in the tool goes through these. */
+int pathsep(char c);
+
+/* The length of path's folder part, its last separator (or on Windows
+** drive mark) included; 0 for a bare name.  With anyplatform, "/" and
+** "\\" both separate, as a name that is read back on either platform. */
+size_t folderlen(const std::string &path, int anyplatform = 0);
+
+/* The folder of path without its last separator: "." for a bare name. */
+std::string folderof(const std::string &path);
+
+/* path without the separators it ends in; "" for "" or the root. */
+std::string droptrailing(const std::string &path);
 
 /* Refuses what holds more bytes than the trailer can point at: "what is
 ** too large".  A negative count is one not known in full. */

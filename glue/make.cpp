@@ -23,17 +23,8 @@
 #include "writing.h"
 #include "glue.h"
 #include "search.h"
+#include "selfpath.h"
 #include "signature.h"
-
-
-/* The script's name in a bundle reads back on either platform: what
-** follows the last separator of either. */
-static size_t baselen(const char *path) {
-  const char *base = path;
-  for (const char *p = path; *p; p++)
-    if (*p == '/' || *p == '\\') base = p + 1;
-  return (size_t)(base - path);
-}
 
 
 static int endswith_exe(const char *path) {
@@ -230,9 +221,10 @@ int makeprogram(const Job &job) {
   int64_t image;
   FILE *l = openlauncher(job.launcher, &image);
 
-  /* Windows starts only a program whose name has an extension. */
+  /* Windows starts only a program whose name has an extension.  The
+  ** script's name in a bundle reads back on either platform. */
   std::string output = job.output ? job.output : fromstdin ? "stdin" : job.script;
-  int addexe = job.output && endswith_exe(job.launcher) && strchr(job.output + folderlen(job.output), '.') == NULL;
+  int addexe = job.output && endswith_exe(job.launcher) && !selfpath_hasext(job.output);
   if (addexe) output += ".exe";
   std::string target = throughlink(output.c_str());
 
@@ -253,7 +245,7 @@ int makeprogram(const Job &job) {
   std::string chunk = text;
   if (!job.plain && !precompiled(text) && hashline(text) != std::string::npos) {
     gather(job, script, scriptdir, &found, &missing, &unfit, &sealed);
-    chunk = makebundle(fromstdin ? "stdin.lua" : std::string(job.script + baselen(job.script)), text, found);
+    chunk = makebundle(fromstdin ? "stdin.lua" : std::string(job.script + folderlen(job.script, 1)), text, found);
     std::string message = compilechunk(launcherchunk(chunk), "=").message;
     if (!message.empty()) die("the bundled program does not compile: %s", message.c_str());
     fitstrailer("the bundled program", (int64_t)chunk.size());

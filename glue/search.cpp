@@ -16,15 +16,6 @@
 #include "files.h"
 
 
-static int pathsep(char c) {
-#if defined(_WIN32)
-  return c == '/' || c == '\\';
-#else
-  return c == '/';
-#endif
-}
-
-
 int goodname(const std::string &name) {
   return plainparts(name, '.');
 }
@@ -77,10 +68,7 @@ std::string fill(const std::string &tmpl, const std::string &name) {
 
 /* Where the folder of a template ends: the last separator before "?". */
 static size_t rootlen(const std::string &tmpl) {
-  size_t q = tmpl.find('?');
-  size_t n = q == std::string::npos ? tmpl.size() : q;
-  while (n > 0 && !pathsep(tmpl[n - 1])) n--;
-  return n;
+  return folderlen(tmpl.substr(0, tmpl.find('?')));
 }
 
 

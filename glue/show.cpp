@@ -133,16 +133,14 @@ int extractprogram(const char *path, const char *dir) {
   }
 
   /* The folder is renamed into place: it needs a name of its own. */
-  std::string root = dir;
-  size_t end = root.find_last_not_of("/\\");
-  root.resize(end == std::string::npos ? 0 : end + 1);
+  std::string root = droptrailing(dir);
   std::string last = root.substr(folderlen(root));
   if (last.empty() || last == "." || last == "..")
     die("%s: name a new or empty folder to extract into", dir);
   std::string tmp = maketempfolder(root);
   for (const Entry &e : files) {
     std::string p = tmp + "/" + e.rel;
-    makefolders(p.substr(0, p.find_last_of('/')));
+    makefolders(folderof(p));
     writenew(p, *e.bytes);
   }
   std::string shown = dir, listing;

@@ -161,9 +161,8 @@ static int makefolder(const char *path) {
 /* Windows finds no folder by a name that ends in a separator: none is
 ** ever asked for. */
 void makefolders(const std::string &path) {
-  size_t end = path.find_last_not_of("/\\");
-  if (end == std::string::npos) return;  /* "" or the root */
-  std::string p = path.substr(0, end + 1);
+  std::string p = droptrailing(path);
+  if (p.empty()) return;  /* "" or the root */
   if (isfolder(p.c_str())) return;
   size_t up = folderlen(p);
   if (up > 0) makefolders(p.substr(0, up));

@@ -11,6 +11,22 @@
 #define SELFPATH_MAX PATH_MAX
 #endif
 
+/* Whether the last part of name has an extension.  Windows runs a
+** program by a name without one as name.exe: the search below tries both,
+** and programs glued onto a Windows launcher get ".exe" for it. */
+static inline int selfpath_hasext(const char *name) {
+  const char *base = name;
+  for (const char *p = name; *p; p++)
+#if defined(_WIN32)
+    if (*p == '/' || *p == '\\' || *p == ':') base = p + 1;
+#else
+    if (*p == '/') base = p + 1;
+#endif
+  for (; *base; base++)
+    if (*base == '.') return 1;
+  return 0;
+}
+
 /* Writes the full path of the file that `name` stands for into filename
 ** (size bytes, terminator included) and returns nonzero.  Returns 0 with
 ** errno set when nothing is found (ENOENT) or the path does not fit

@@ -20,12 +20,6 @@
 #include <unistd.h>
 
 
-static int hasext(const char *name) {
-  const char *base = strrchr(name, '/');
-  return strchr(base ? base + 1 : name, '.') != NULL;
-}
-
-
 /* Appends the components of path to out (len bytes used), skipping empty
 ** and "." ones.  Returns 0 when the result would not fit. */
 static int append(char *out, size_t *len, size_t size, const char *path) {
@@ -78,7 +72,7 @@ static int tryin(const char *dir, const char *name, char *filename, size_t size)
   else
     strcpy(path, name);
   int found = 0, first = 0;
-  for (int exe = 0; exe <= !hasext(name) && !found; exe++) {
+  for (int exe = 0; exe <= !selfpath_hasext(name) && !found; exe++) {
     if (exe) strcat(path, ".exe");
     struct stat st;
     int rc = stat(path, &st);
