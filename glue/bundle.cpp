@@ -20,27 +20,27 @@
 #include "engine.h"
 
 /* Runs once at start: the searcher, and arg for programs written for the
-** stock interpreter, whose layout args already has.  A module's "#" first
-** line is dropped, its newline kept, as loading it from its file does, and
-** the newline too before a precompiled chunk.  A module's chunk name is
+** stock interpreter, whose layout args already has.  A module's chunk is
+** made of its text as loading its file would (BUNDLE_MODULE_CHUNK).  A
+** module's chunk name is
 ** "=" and its path: messages and tracebacks read "a/b.lua:4:", while code
 ** that looks for its own file by its source name finds no file name, and
 ** so never a file in the folder the program is started in. */
 #define SEARCHER \
   "} local s,ld,as={},loadstring,assert for i=2,#m do s[m[i][1]]=m[i] end " \
   "table.insert(package.loaders,2,function(n) local e=s[n] " \
-  "if e then local t=e[4] if t:byte(1)==35 then t=t:gsub(\"^[^\\n]*\",\"\",1) "
+  "if e then local t=e[4] "
 #define NOTFOUND \
   "return \"\\n\\tno module '\"..n..\"' in the bundle\" end) " \
   "if arg==nil then arg=args end end "
 
 static const char head[] = "do --[[ovrelglue 2]] local m={";
-static const char body[] = SEARCHER
-    "if t:byte(2)==27 then t=t:sub(2) end end return as(ld(t,\"=\"..e[2])) end " NOTFOUND;
+static const char body[] = SEARCHER BUNDLE_MODULE_CHUNK "return as(ld(t,\"=\"..e[2])) end " NOTFOUND;
 
 /* Programs made before read back as well. */
 static const char head1[] = "do --[[ovrelglue 1]] local m={";
-static const char body1[] = SEARCHER "end return as(ld(t,\"@\"..e[2])) end " NOTFOUND;
+static const char body1[] = SEARCHER "if t:byte(1)==35 then t=t:gsub(\"^[^\\n]*\",\"\",1) "
+    "end return as(ld(t,\"@\"..e[2])) end " NOTFOUND;
 
 
 /* ------------------------------------------------------------------------

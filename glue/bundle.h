@@ -7,6 +7,14 @@
 
 #include "glue.h"
 
+/* How the bundle makes a module's chunk of its text t, as loading its file
+** would: a "#" first line is dropped, its newline kept, and the newline
+** too before a precompiled chunk.  Lua, run by every program the tool
+** makes; the tool runs the same text to compile each module as the
+** program will. */
+#define BUNDLE_MODULE_CHUNK \
+  "if t:byte(1)==35 then t=t:gsub(\"^[^\\n]*\",\"\",1) if t:byte(2)==27 then t=t:sub(2) end end "
+
 struct Bundle {
   std::string script;           /* the main script's file name */
   std::vector<Module> modules;  /* in the order they were found */

@@ -16,8 +16,10 @@ extern "C" {
 
 #include <new>
 
+#include "bundle.h"
 #include "bytecode.h"
 #include "glue.h"
+#include "scriptchunk.h"
 
 
 int precompiled(const std::string &text) {
@@ -26,17 +28,9 @@ int precompiled(const std::string &text) {
 
 
 size_t hashline(const std::string &text) {
-  if (text.empty() || text[0] != '#') return 0;
-  size_t nl = text.find('\n');
-  return nl == std::string::npos ? std::string::npos : nl + 1;
-}
-
-
-std::string launcherchunk(const std::string &text) {
-  size_t second = hashline(text);
-  if (second == 0) return text;
-  if (second == std::string::npos) return std::string();
-  return text.substr(text.compare(second, 4, LUA_SIGNATURE) == 0 ? second : second - 1);
+  size_t skipped = launcherskip(text.data(), text.size());
+  if (skipped == 0) return 0;
+  return skipped == text.size() ? std::string::npos : skipped + 1;
 }
 
 
@@ -65,13 +59,13 @@ static int dumpwriter(lua_State *L, const void *p, size_t n, void *ud) {
 }
 
 
-Compiled compilechunk(const std::string &chunk, const char *chunkname) {
+/* What compiling left on L's stack, the function or the message, read
+** into c; L is closed. */
+static Compiled compiled(lua_State *L, int status) {
   Compiled c;
   c.whole = 1;
   Dump d;
   d.failed = 0;
-  lua_State *L = newstate();
-  int status = luaL_loadbuffer(L, chunk.data(), chunk.size(), chunkname);
   if (status == 0) {
     lua_dump(L, dumpwriter, &d);
   } else if (status != LUA_ERRMEM) {
@@ -82,6 +76,48 @@ Compiled compilechunk(const std::string &chunk, const char *chunkname) {
   if (status == LUA_ERRMEM || d.failed) die("not enough memory");
   if (status == 0) c.whole = bytecoderequires(d.bytes, &c.needs);
   return c;
+}
+
+
+Compiled compilescript(const std::string &text, const char *chunkname) {
+  lua_State *L = newstate();
+  return compiled(L, launcherload(L, text.data(), text.size(), chunkname));
+}
+
+
+struct ModuleText {
+  const std::string *text;
+  const char *chunkname;
+  int status;
+};
+
+/* Makes the chunk by the bundle's own rule, then compiles it; only memory
+** can raise here.  Leaves the function or the message. */
+static int loadmodule(lua_State *L) {
+  static const char rule[] = "local t=... " BUNDLE_MODULE_CHUNK "return t";
+  ModuleText *m = (ModuleText *)lua_touserdata(L, 1);
+  lua_pushcfunction(L, luaopen_string);  /* the rule calls string methods */
+  lua_call(L, 0, 0);
+  if (luaL_loadbuffer(L, rule, sizeof rule - 1, "=rule") != 0) lua_error(L);
+  lua_pushlstring(L, m->text->data(), m->text->size());
+  lua_call(L, 1, 1);  /* chunk */
+  size_t len;
+  const char *chunk = lua_tolstring(L, -1, &len);
+  m->status = luaL_loadbuffer(L, chunk, len, m->chunkname);  /* chunk function-or-message */
+  lua_setfield(L, LUA_REGISTRYINDEX, "ovrelglue.module");
+  return 0;
+}
+
+
+Compiled compilemodule(const std::string &text, const char *chunkname) {
+  lua_State *L = newstate();
+  ModuleText m = {&text, chunkname, 0};
+  if (lua_cpcall(L, loadmodule, &m) != 0) {
+    lua_close(L);
+    die("not enough memory");
+  }
+  lua_getfield(L, LUA_REGISTRYINDEX, "ovrelglue.module");
+  return compiled(L, m.status);
 }
 
 

@@ -10,14 +10,9 @@
 int precompiled(const std::string &text);
 
 /* Where the second line starts when the first begins with "#", the line
-** the launcher skips: 0 when there is no such line, npos when text is that
-** one line. */
+** the launcher skips (scriptchunk.h): 0 when there is no such line, npos
+** when text is that one line. */
 size_t hashline(const std::string &text);
-
-/* The chunk the loader is handed: a first line beginning with "#" is
-** dropped, its newline kept, so line numbers stay those of text; before a
-** precompiled chunk the newline goes too, as the engine takes it. */
-std::string launcherchunk(const std::string &text);
 
 /* What the engine makes of a chunk. */
 struct Compiled {
@@ -27,10 +22,12 @@ struct Compiled {
                                          its debug data, may require more */
 };
 
-/* Compiles chunk under chunkname ("@path" gives "path:line:" messages) and
-** reads what it requires from the compiled function, dumped as the engine
-** dumps it.  Running out of memory ends the tool with its report. */
-Compiled compilechunk(const std::string &chunk, const char *chunkname);
+/* Compiles a script as the launcher loads it, or a module's text as its
+** bundle loads it, under chunkname ("@path" gives "path:line:" messages),
+** and reads what it requires from the compiled function, dumped as the
+** engine dumps it.  Running out of memory ends the tool with its report. */
+Compiled compilescript(const std::string &text, const char *chunkname);
+Compiled compilemodule(const std::string &text, const char *chunkname);
 
 /* package.path (field "path") or package.cpath ("cpath") of a fresh
 ** state: LUA_PATH or LUA_CPATH when set (";;" standing for the default),

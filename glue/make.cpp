@@ -37,7 +37,7 @@ static int endswith_exe(const char *path) {
 
 /* The script as the launcher will load it, refused unless it compiles. */
 static Compiled checkcompiles(const std::string &text, const std::string &chunkname) {
-  Compiled c = compilechunk(launcherchunk(text), chunkname.c_str());
+  Compiled c = compilescript(text, chunkname.c_str());
   if (!c.message.empty()) die("%s", c.message.c_str());
   return c;
 }
@@ -104,7 +104,7 @@ static void gather(const Job &job, const Compiled &script, const char *folder,
     if (has(walked, name) &&
         std::any_of(found->begin(), found->end(), [&](const Module &f) { return f.source == m.source; }))
       continue;
-    Compiled c = compilechunk(launcherchunk(m.text), ("@" + m.source).c_str());
+    Compiled c = compilemodule(m.text, ("@" + m.source).c_str());
     if (!c.message.empty()) {
       if (!has(walked, name)) die("%s", c.message.c_str());
       left.push_back({name, m.source, c.message});
@@ -230,8 +230,9 @@ int makeprogram(const Job &job) {
 
   /* The engine runs a precompiled chunk behind a "#" line; the launcher
   ** only without it, as the line's newline would start a text chunk. */
-  int droppedline = !text.empty() && text[0] == '#' && precompiled(launcherchunk(text));
-  if (droppedline) text = launcherchunk(text);
+  size_t second = hashline(text);
+  int droppedline = second != 0 && second != std::string::npos && precompiled(text.substr(second, 4));
+  if (droppedline) text.erase(0, second);
   Compiled script = checkcompiles(text, fromstdin ? "=stdin" : std::string("@") + job.script);
 
   /* A script given through a link is searched from the file it leads to,
@@ -246,7 +247,7 @@ int makeprogram(const Job &job) {
   if (!job.plain && !precompiled(text) && hashline(text) != std::string::npos) {
     gather(job, script, scriptdir, &found, &missing, &unfit, &sealed);
     chunk = makebundle(fromstdin ? "stdin.lua" : std::string(job.script + folderlen(job.script, 1)), text, found);
-    std::string message = compilechunk(launcherchunk(chunk), "=").message;
+    std::string message = compilescript(chunk, "=").message;
     if (!message.empty()) die("the bundled program does not compile: %s", message.c_str());
     fitstrailer("the bundled program", (int64_t)chunk.size());
   }

@@ -120,6 +120,7 @@ static void load(lua_State *L, const char *name) {
 
   State S;
   S.f = f;
+  S.mem = NULL;
   S.size = glue_length(&glue);
   skipline(&S);
   if (lua_load(L, myget, &S, "=") != 0)      /* script, or message */

@@ -2,18 +2,29 @@
 #include "reader.h"
 
 
+/* The next byte, S->size being above 0, and one put back. */
+static int nextbyte(State *S) {
+  return S->f != NULL ? getc(S->f) : (unsigned char)*S->mem++;
+}
+
+static void putback(State *S, int c) {
+  if (S->f != NULL) ungetc(c, S->f);  /* a no-op at end of file */
+  else if (c != EOF) S->mem--;
+}
+
+
 void skipline(State *S) {
   if (S->size == 0) return;  /* empty chunk: nothing to read */
-  int c = getc(S->f);
+  int c = nextbyte(S);
   if (c != '#') {
-    ungetc(c, S->f);  /* part of the chunk; a no-op at end of file */
+    putback(S, c);  /* part of the chunk */
     return;
   }
   S->size--;
-  while (S->size > 0 && (c = getc(S->f)) != EOF) {
+  while (S->size > 0 && (c = nextbyte(S)) != EOF) {
     S->size--;
     if (c == '\n') {
-      ungetc(c, S->f);  /* the chunk starts with it: line 1 stays line 1 */
+      putback(S, c);  /* the chunk starts with it: line 1 stays line 1 */
       S->size++;
       break;
     }
@@ -26,6 +37,13 @@ void skipline(State *S) {
 const char *myget(lua_State *L, void *data, size_t *size) {
   (void)L;
   State *S = (State *)data;
+  if (S->f == NULL) {
+    const char *rest = S->mem;
+    *size = S->size;
+    S->mem += S->size;
+    S->size = 0;
+    return *size ? rest : NULL;
+  }
   size_t n = S->size < READER_BLOCK ? S->size : READER_BLOCK;
   size_t got = fread(S->buff, 1, n, S->f);
   S->size -= got;

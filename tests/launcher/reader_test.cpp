@@ -2,6 +2,7 @@
 // and where the trailer is found.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -92,12 +93,21 @@ TEST(Myget, EmptyScriptIsAnEmptyChunk) {
 
 
 // The chunk that the loader sees after the skip, for a script of `text`
-// whose declared length is `size`.
+// whose declared length is `size`; the glue tool's reading of the same
+// script in memory must see the same.
 std::string chunkof(const std::string &text, size_t size) {
   Script s(text, size);
   skipline(&s.S);
   std::string chunk;
   s.drain(chunk);
+  State m{};
+  m.mem = text.data();
+  m.size = std::min(size, text.size());
+  skipline(&m);
+  std::string inmemory;
+  size_t n;
+  for (const char *b; (b = myget(nullptr, &m, &n)) != nullptr;) inmemory.append(b, n);
+  EXPECT_EQ(inmemory, chunk) << "in memory";
   return chunk;
 }
 
