@@ -77,7 +77,7 @@ cmake_path(ABSOLUTE_PATH CMAKE_INSTALL_BINDIR BASE_DIRECTORY ${CMAKE_INSTALL_PRE
 cmake_path(ABSOLUTE_PATH OVREL_LUA_MODULE_DIR BASE_DIRECTORY ${CMAKE_INSTALL_PREFIX}
            NORMALIZE OUTPUT_VARIABLE module_full_dir)
 file(RELATIVE_PATH bin_to_module ${bin_full_dir} ${module_full_dir})
-target_compile_definitions(ovrelglue PRIVATE OVRELGLUE_MODULE_DIR="${bin_to_module}")
+target_compile_definitions(ovrelglue_parts PRIVATE OVRELGLUE_MODULE_DIR="${bin_to_module}")
 
 if(NOT OVREL_INSTALL_DEVELOPMENT)
   return()
