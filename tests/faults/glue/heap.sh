@@ -4,10 +4,10 @@
 # --with-deps, --show and --extract.
 #
 # Each run must end either as the run with nothing failing does (status 0,
-# the same output, the same files) or with one report on stderr,
-# "ovrelglue: <message>", status 1, nothing on stdout, and nothing left of
-# what it was writing: no output, no temporary file or folder.  Files copied
-# beside a program before it may stay, whole.  The runs of a job stop at
+# the same output, the same files) or with one report about memory on
+# stderr, "ovrelglue: <message>", status 1, nothing on stdout, and nothing
+# left of what it was writing: no output, no temporary file or folder.
+# Files copied beside a program before it may stay, whole.  The runs of a job stop at
 # the first n past its last allocation.
 #
 # From the environment: TWIN (the tool built with the failing heap),
@@ -66,6 +66,8 @@ job() {
     [[ ! -s $T/out ]] || { fail "output besides the report"; continue; }
     [[ $(wc -l < "$T/err") == 1 && $(head -c 11 "$T/err") == "ovrelglue: " ]] ||
       { fail "not one report"; continue; }
+    [[ $(< "$T/err") == *@(not enough memory|Cannot allocate memory) ]] ||
+      { fail "a report that is not about memory"; continue; }
     # Nothing that the run made may stay, but whole copies of what travels
     # beside the program (only work/ changes, and it starts empty).
     local left=() f
