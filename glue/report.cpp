@@ -15,10 +15,12 @@
 
 HalfWritten halfwritten;
 
+static const char prefix[] = "ovrelglue: ";  /* of every line the tool writes to stderr */
+
 
 static void report(const char *fmt, va_list ap) {
   fflush(stdout);
-  fputs("ovrelglue: ", stderr);
+  fputs(prefix, stderr);
   vfprintf(stderr, fmt, ap);
   fputc('\n', stderr);
 }
@@ -34,22 +36,14 @@ static void report(const char *fmt, va_list ap) {
 }
 
 
-void note(const char *fmt, ...) {
-  va_list ap;
-  va_start(ap, fmt);
-  report(fmt, ap);
-  va_end(ap);
-}
-
-
 void keepnote(std::string *notes, const char *fmt, ...) {
   va_list ap;
   va_start(ap, fmt);
   int n = vsnprintf(NULL, 0, fmt, ap);
   va_end(ap);
   if (n < 0) return;
-  size_t at = notes->size() + 11;
-  notes->append("ovrelglue: ");
+  notes->append(prefix);
+  size_t at = notes->size();
   notes->resize(at + (size_t)n + 1);
   va_start(ap, fmt);
   vsnprintf(&(*notes)[at], (size_t)n + 1, fmt, ap);

@@ -14,15 +14,9 @@
 #endif
     ;
 
-/* One line "ovrelglue: message" on stderr, for the summary. */
-void note(const char *fmt, ...)
-#if defined(__GNUC__)
-    __attribute__((format(printf, 1, 2)))
-#endif
-    ;
-
-/* The same lines kept, to be told at once later: a job makes what it has
-** to say before its output gets its name, so nothing can fail after. */
+/* Lines "ovrelglue: message" for the summary, kept to be told on stderr at
+** once: a job makes what it has to say before its output gets its name,
+** so nothing can fail after. */
 void keepnote(std::string *notes, const char *fmt, ...)
 #if defined(__GNUC__)
     __attribute__((format(printf, 2, 3)))
