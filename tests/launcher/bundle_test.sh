@@ -711,6 +711,11 @@ group_deps() {
   truth "and nothing is written" test ! -s "$T/blocked/nm" -a ! -e "$T/blocked/prog$EXE"
 
   native || return 0
+  mkdir "$T/clash"
+  glue src/deep.lua -o clash/nm --with-deps
+  expect "a program named as a folder its modules go into is refused" 1 "" \
+    "ovrelglue: nm/deep${mod#numhash} must go into a folder named clash/nm; choose another output"
+  truth "before anything is written" test -z "$(ls -A "$T/clash")"
   # Read from the files: a module's libraries found through its run-path
   # ($ORIGIN in both spellings, empty entries skipped), and theirs, each
   # once; what the system's library folders hold stays.
