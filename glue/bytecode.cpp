@@ -236,8 +236,6 @@ static void function(Reader *r, int depth, std::vector<std::string> *names) {
 int bytecoderequires(const std::string &chunk, std::vector<std::string> *names) {
   Reader r = {&chunk, 0, 1, 1, 0, 0, 0};
   if (!header(&r)) return 0;
-  std::vector<std::string> found;
-  function(&r, 0, &found);
-  for (const std::string &n : found) addname(names, n);
+  function(&r, 0, names);
   return r.ok;
 }

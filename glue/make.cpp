@@ -253,7 +253,9 @@ int makeprogram(const Job &job) {
   }
 
   std::vector<Dep> deps = travellers(job.launcher, nativepath(scriptdir, job.tooldir), missing);
+  /* Everything to say is made before the program gets its name. */
   std::string notes;
+  summarise(&notes, job, output, script, text, droppedline, found, missing, unfit, sealed, deps);
   if (!job.check) {
     checkoutput(target, output, job, found, unfit);
     /* What travels beside the program is copied first: the program appears
@@ -270,16 +272,14 @@ int makeprogram(const Job &job) {
     glue_put32(glue.size1, (int32_t)image);
     glue_put32(glue.size2, (int32_t)chunk.size());
     putbytes(out, &glue, sizeof glue);
-    /* Everything to say is made before the program gets its name. */
+    std::string written;  /* said first */
     if (addexe)
-      keepnote(&notes, "wrote %s: \".exe\" added, without which Windows does not start it", output.c_str());
+      keepnote(&written, "wrote %s: \".exe\" added, without which Windows does not start it", output.c_str());
     if (signaturedropped)
-      keepnote(&notes, "%s: the launcher's signature is not carried over; sign %s after gluing",
+      keepnote(&written, "%s: the launcher's signature is not carried over; sign %s after gluing",
                output.c_str(), output.c_str());
-    summarise(&notes, job, output, script, text, droppedline, found, missing, unfit, sealed, deps);
+    notes.insert(0, written);
     finish(out, target);
-  } else {
-    summarise(&notes, job, output, script, text, droppedline, found, missing, unfit, sealed, deps);
   }
   fclose(l);
   tellnotes(notes);

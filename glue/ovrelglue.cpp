@@ -188,8 +188,7 @@ int main(int argc, char **argv) {
   try {
     return run(argc, argv);
   } catch (const std::bad_alloc &) {
-    die("not enough memory");
-  } catch (const std::length_error &) {
-    die("not enough memory");
+  } catch (const std::length_error &) {  /* a string longer than memory allows */
   }
+  die("not enough memory");
 }

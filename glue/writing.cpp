@@ -158,6 +158,21 @@ static int makefolder(const char *path) {
 }
 
 
+/* Inside an extraction's folder, a name is kept among what it has made
+** before the file or folder is made: keeping it may need memory, which
+** must not run out with the entry made and not known.  Nonzero when kept;
+** unkeep takes it back when the making fails. */
+static int keepname(const std::string &path) {
+  if (halfwritten.folder.empty()) return 0;
+  halfwritten.made.push_back(path);
+  return 1;
+}
+
+static void unkeep(int kept) {
+  if (kept) halfwritten.made.pop_back();
+}
+
+
 /* Windows finds no folder by a name that ends in a separator: none is
 ** ever asked for. */
 void makefolders(const std::string &path) {
@@ -167,13 +182,10 @@ void makefolders(const std::string &path) {
   size_t up = folderlen(p);
   if (up > 0) makefolders(p.substr(0, up));
   checkstops();
-  /* Named before it is made: keeping the name may need memory, which must
-  ** not run out with the folder made and not known. */
-  int keep = !halfwritten.folder.empty();
-  if (keep) halfwritten.made.push_back(p);
+  int kept = keepname(p);
   if (makefolder(p.c_str()) != 0) {
     int err = errno;
-    if (keep) halfwritten.made.pop_back();
+    unkeep(kept);
     if (!isfolder(p.c_str())) die("cannot create the folder %s: %s", p.c_str(), strerror(err));
   }
 }
@@ -181,8 +193,7 @@ void makefolders(const std::string &path) {
 
 void writenew(const std::string &path, const std::string &bytes) {
   checkstops();
-  int keep = !halfwritten.folder.empty();
-  if (keep) halfwritten.made.push_back(path);  /* before it exists, as for a folder */
+  int kept = keepname(path);
 #if defined(_WIN32)
   int fd = _open(path.c_str(), _O_CREAT | _O_EXCL | _O_WRONLY | _O_BINARY, _S_IREAD | _S_IWRITE);
 #else
@@ -190,7 +201,7 @@ void writenew(const std::string &path, const std::string &bytes) {
 #endif
   if (fd < 0) {
     int err = errno;
-    if (keep) halfwritten.made.pop_back();  /* not ours to remove */
+    unkeep(kept);  /* not ours to remove */
     die("cannot create %s: %s", path.c_str(), strerror(err));
   }
   FILE *f = fdopen(fd, "wb");
