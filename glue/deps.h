@@ -10,9 +10,6 @@ struct Dep {
   std::string from;  /* where it was found */
 };
 
-/* Whether path is an executable image, ELF or PE, as a launcher must be. */
-int executable(const std::string &path);
-
 /* The libraries the launcher loads that must travel with the program, the
 ** native modules among `names` found through the templates, and the
 ** libraries those load in turn, each once. */

@@ -20,6 +20,7 @@
 #include "deps.h"
 #include "engine.h"
 #include "files.h"
+#include "image.h"
 #include "writing.h"
 #include "glue.h"
 #include "search.h"

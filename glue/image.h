@@ -1,0 +1,21 @@
+// image.h: what an executable image, ELF or PE, says about its loading.
+#ifndef OVREL_GLUE_IMAGE_H
+#define OVREL_GLUE_IMAGE_H
+
+#include <string>
+#include <vector>
+
+struct Image {
+  int kind = 0;                      /* 'E' for ELF, 'P' for PE, 0 for no image */
+  std::vector<std::string> needed;   /* library names, as the file gives them */
+  std::vector<std::string> runpath;  /* ELF only, $ORIGIN not yet filled in */
+};
+
+/* What the file at path loads; kind 0 and nothing else for a file that is
+** no image.  A file that cannot be opened ends the tool. */
+Image readimage(const std::string &path);
+
+/* Whether path is an executable image, ELF or PE, as a launcher must be. */
+int executable(const std::string &path);
+
+#endif /* OVREL_GLUE_IMAGE_H */
