@@ -16,8 +16,11 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   std::string chunk((const char *)data, size);
+  std::vector<Require> found;
+  bytecoderequires(chunk, &found);
   std::vector<std::string> names;
-  bytecoderequires(chunk, &names);
+  for (const Require &r : found)
+    if (!r.name.empty()) names.push_back(r.name);
   for (size_t i = 0; i < names.size(); i++) {
     if (chunk.find(names[i]) == std::string::npos ||
         std::count(names.begin(), names.end(), names[i]) != 1) {

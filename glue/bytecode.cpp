@@ -120,12 +120,16 @@ struct Function {
   std::vector<char> isstring;
   std::vector<Local> locals;          /* in the order they start */
   std::vector<std::string> upvalues;  /* their names */
-  std::vector<std::vector<std::string>> nested;  /* what each nested function requires */
+  std::vector<uint64_t> lines;        /* of each instruction, when kept */
+  std::vector<std::vector<Require>> nested;  /* what each nested function requires */
 };
 
 
-static void addname(std::vector<std::string> *names, const std::string &n) {
-  if (std::find(names->begin(), names->end(), n) == names->end()) names->push_back(n);
+static void addname(std::vector<Require> *names, const Require &r) {
+  auto same = [&](const Require &o) { return o.name == r.name && (!r.name.empty() || o.line == r.line); };
+  auto at = std::find_if(names->begin(), names->end(), same);
+  if (at == names->end()) names->push_back(r);
+  else if (at->optional && !r.optional) *at = r;
 }
 
 
@@ -163,13 +167,13 @@ static int loads(const Function &f, size_t pc, const char *name) {
 /* The literal requires among one function's instructions: a call of
 ** require with the name alone, or of pcall with require and the name
 ** first, its other arguments loaded into the registers above them. */
-static void calls(const Function &f, std::vector<std::string> *names) {
+static void calls(const Function &f, std::vector<Require> *names) {
   const std::vector<uint32_t> &code = f.code;
   for (size_t i = 0; i < code.size(); i++) {
     /* A nested function's requires where its closure is made; any that no
     ** closure makes, at the end. */
     if (OPCODE(code[i]) == OP_CLOSURE && ARG_BX(code[i]) < f.nested.size())
-      for (const std::string &n : f.nested[ARG_BX(code[i])]) addname(names, n);
+      for (const Require &n : f.nested[ARG_BX(code[i])]) addname(names, n);
     if (i + 2 >= code.size()) continue;
     uint32_t base = ARG_A(code[i]), at = (uint32_t)i + 1, args = 2;
     if (loads(f, i, "pcall") && loads(f, at, "require") && ARG_A(code[at]) == base + 1) {
@@ -184,20 +188,25 @@ static void calls(const Function &f, std::vector<std::string> *names) {
     for (size_t j = at + 1; j < code.size() && j < at + 64; j++) {
       uint32_t call = code[j];
       if (OPCODE(call) == OP_CALL || OPCODE(call) == OP_TAILCALL) {
-        if (ARG_A(call) == base && (args == 2 ? ARG_B(call) == 2 : ARG_B(call) == 0 || ARG_B(call) >= 3))
-          addname(names, *name);
+        if (ARG_A(call) == base && (args == 2 ? ARG_B(call) == 2 : ARG_B(call) == 0 || ARG_B(call) >= 3)) {
+          Require r;
+          r.name = *name;
+          r.line = j < f.lines.size() ? (int)f.lines[j] : 0;
+          r.optional = args == 3;
+          addname(names, r);
+        }
         if (ARG_A(call) <= base + args - 1) break;
       } else if (ARG_A(call) <= base + args - 1 || args == 2) {
         break;  /* the name or the function is overwritten, or require takes more */
       }
     }
   }
-  for (const std::vector<std::string> &inner : f.nested)
-    for (const std::string &n : inner) addname(names, n);
+  for (const std::vector<Require> &inner : f.nested)
+    for (const Require &n : inner) addname(names, n);
 }
 
 
-static void function(Reader *r, int depth, std::vector<std::string> *names) {
+static void function(Reader *r, int depth, std::vector<Require> *names) {
   if (depth > MAX_DEPTH) r->ok = 0;
   Function f;
   text(r);                      /* source */
@@ -217,7 +226,7 @@ static void function(Reader *r, int depth, std::vector<std::string> *names) {
     function(r, depth + 1, &f.nested.back());
   }
   uint32_t lines = count(r, r->intsize);
-  skip(r, (uint64_t)lines * r->intsize);
+  for (uint32_t n = lines; n > 0 && r->ok; n--) f.lines.push_back(number(r, r->intsize));
   for (uint32_t n = count(r, 1); n > 0 && r->ok; n--) {
     Local l;
     l.name = text(r);
@@ -233,7 +242,7 @@ static void function(Reader *r, int depth, std::vector<std::string> *names) {
 }
 
 
-int bytecoderequires(const std::string &chunk, std::vector<std::string> *names) {
+int bytecoderequires(const std::string &chunk, std::vector<Require> *names) {
   Reader r = {&chunk, 0, 1, 1, 0, 0, 0};
   if (!header(&r)) return 0;
   function(&r, 0, names);

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "bytecode.h"
+
 /* A precompiled chunk, which the loader takes as it is. */
 int precompiled(const std::string &text);
 
@@ -17,7 +19,7 @@ size_t hashline(const std::string &text);
 /* What the engine makes of a chunk. */
 struct Compiled {
   std::string message;                /* the compiler's, or "" when it compiles */
-  std::vector<std::string> needs;     /* literal requires, in source order (bytecode.h) */
+  std::vector<Require> needs;         /* its requires, in source order (bytecode.h) */
   int whole;                          /* 0 when the chunk, precompiled and stripped of
                                          its debug data, may require more */
 };

@@ -72,7 +72,9 @@ static void gather(const Job &job, const Compiled &script, const char *folder,
                    std::vector<Module> *found, std::vector<std::string> *missing,
                    std::vector<Left> *unfit, std::vector<std::string> *sealed) {
   std::vector<std::string> templates = searchpath(job.includes, folder);
-  std::vector<std::string> queue = script.needs;
+  std::vector<std::string> queue;
+  for (const Require &r : script.needs)
+    if (!r.name.empty() && !has(queue, r.name)) queue.push_back(r.name);
   std::vector<std::string> named = queue, walked;
 
   /* -m: each name must be there; a prefix must give at least one. */
@@ -112,9 +114,10 @@ static void gather(const Job &job, const Compiled &script, const char *folder,
       continue;
     }
     if (!c.whole) sealed->push_back(name);
-    for (const std::string &r : c.needs) {
-      named.push_back(r);
-      if (!has(queue, r)) queue.push_back(r);
+    for (const Require &r : c.needs) {
+      if (r.name.empty()) continue;
+      named.push_back(r.name);
+      if (!has(queue, r.name)) queue.push_back(r.name);
     }
     found->push_back(m);
   }
@@ -176,7 +179,9 @@ static void summarise(std::string *notes, const Job &job, const std::string &out
     keepnote(notes, "%s: the script's \"#\" line is left out: the launcher runs a precompiled "
              "chunk only without it", output.c_str());
   summary(notes, output, found, missing, unfit, sealed);
-  const std::vector<std::string> &needs = script.needs;
+  std::vector<std::string> needs;
+  for (const Require &r : script.needs)
+    if (!r.name.empty()) needs.push_back(r.name);
   if (!job.plain && precompiled(text) && (!script.whole || !needs.empty() || !job.modules.empty()))
     keepnote(notes, "%s: the script is precompiled, so nothing is bundled into it; the modules it "
              "requires must travel beside the program%s%s", output.c_str(), needs.empty() ? "" : ": ",
