@@ -39,39 +39,74 @@ static std::string readtext(FILE *f, uint64_t pos, uint64_t limit) {
 }
 
 
-/* ELF, little-endian, 32 or 64 bits: the dynamic section and its strings,
-** found through the section headers. */
-static void readelf(FILE *f, const unsigned char *h, Image *im) {
-  int wide = h[4] == 2;
-  if ((h[4] != 1 && !wide) || h[5] != 1) return;
+/* ELF, little-endian, 32 or 64 bits: the only kinds read further. */
+static int elfle(const unsigned char *h) {
+  return (h[4] == 1 || h[4] == 2) && h[5] == 1;
+}
+
+
+/* The section headers of an ELF file, read whole. */
+struct ElfSections {
+  int wide;            /* 64 bits */
+  unsigned entsize;    /* bytes a header */
+  unsigned count;
+  std::string table;
+};
+
+/* Where one section lies in the file, and the section it links to. */
+struct ElfSection {
+  uint64_t type, off, size, link;
+};
+
+
+static int elfsections(FILE *f, const unsigned char *h, ElfSections *es) {
+  if (!elfle(h)) return 0;
+  int wide = es->wide = h[4] == 2;
   uint64_t shoff = wide ? glue_le(h + 0x28, 8) : glue_le(h + 0x20, 4);
-  unsigned entsize = (unsigned)glue_le(h + (wide ? 0x3a : 0x2e), 2);
-  unsigned count = (unsigned)glue_le(h + (wide ? 0x3c : 0x30), 2);
-  if (entsize < (wide ? 64u : 40u) || count == 0 || (uint64_t)entsize * count > MAX_TABLE) return;
-  std::string sh((size_t)entsize * count, '\0');
-  if (!readat(f, shoff, &sh[0], sh.size())) return;
-  for (unsigned i = 0; i < count; i++) {
-    const unsigned char *s = (const unsigned char *)sh.data() + (size_t)i * entsize;
-    if (glue_le(s + 4, 4) != 6) continue;  /* SHT_DYNAMIC */
-    uint64_t off = glue_le(s + (wide ? 0x18 : 0x10), wide ? 8 : 4);
-    uint64_t size = glue_le(s + (wide ? 0x20 : 0x14), wide ? 8 : 4);
-    uint64_t link = glue_le(s + (wide ? 0x28 : 0x18), 4);
-    if (link >= count || size > MAX_TABLE) return;
-    const unsigned char *str = (const unsigned char *)sh.data() + link * entsize;
-    uint64_t stroff = glue_le(str + (wide ? 0x18 : 0x10), wide ? 8 : 4);
-    uint64_t strsize = glue_le(str + (wide ? 0x20 : 0x14), wide ? 8 : 4);
-    std::string dyn((size_t)size, '\0');
-    if (!readat(f, off, &dyn[0], dyn.size())) return;
-    size_t step = wide ? 16 : 8;
+  es->entsize = (unsigned)glue_le(h + (wide ? 0x3a : 0x2e), 2);
+  es->count = (unsigned)glue_le(h + (wide ? 0x3c : 0x30), 2);
+  if (es->entsize < (wide ? 64u : 40u) || es->count == 0 ||
+      (uint64_t)es->entsize * es->count > MAX_TABLE)
+    return 0;
+  es->table.assign((size_t)es->entsize * es->count, '\0');
+  return readat(f, shoff, &es->table[0], es->table.size());
+}
+
+
+/* Header i, which the caller has checked is below es.count. */
+static ElfSection elfsection(const ElfSections &es, uint64_t i) {
+  const unsigned char *s = (const unsigned char *)es.table.data() + i * es.entsize;
+  int wide = es.wide, n = wide ? 8 : 4;
+  ElfSection sec;
+  sec.type = glue_le(s + 4, 4);
+  sec.off = glue_le(s + (wide ? 0x18 : 0x10), n);
+  sec.size = glue_le(s + (wide ? 0x20 : 0x14), n);
+  sec.link = glue_le(s + (wide ? 0x28 : 0x18), 4);
+  return sec;
+}
+
+
+/* The dynamic section and its strings, found through the section headers. */
+static void readelf(FILE *f, const unsigned char *h, Image *im) {
+  ElfSections es;
+  if (!elfsections(f, h, &es)) return;
+  for (unsigned i = 0; i < es.count; i++) {
+    ElfSection s = elfsection(es, i);
+    if (s.type != 6) continue;  /* SHT_DYNAMIC */
+    if (s.link >= es.count || s.size > MAX_TABLE) return;
+    ElfSection str = elfsection(es, s.link);
+    std::string dyn((size_t)s.size, '\0');
+    if (!readat(f, s.off, &dyn[0], dyn.size())) return;
+    size_t step = es.wide ? 16 : 8;
     for (size_t at = 0; at + step <= dyn.size(); at += step) {
       const unsigned char *d = (const unsigned char *)dyn.data() + at;
       uint64_t tag = glue_le(d, (int)step / 2), val = glue_le(d + step / 2, (int)step / 2);
       if (tag == 0) break;  /* DT_NULL */
-      if (val >= strsize) continue;
+      if (val >= str.size) continue;
       if (tag == 1) {  /* DT_NEEDED */
-        im->needed.push_back(readtext(f, stroff + val, strsize - val));
+        im->needed.push_back(readtext(f, str.off + val, str.size - val));
       } else if (tag == 15 || tag == 29) {  /* DT_RPATH, DT_RUNPATH */
-        std::string path = readtext(f, stroff + val, strsize - val);
+        std::string path = readtext(f, str.off + val, str.size - val);
         size_t start = 0;
         for (size_t colon; (colon = path.find(':', start)) != std::string::npos; start = colon + 1)
           im->runpath.push_back(path.substr(start, colon - start));
@@ -83,35 +118,44 @@ static void readelf(FILE *f, const unsigned char *h, Image *im) {
 }
 
 
-/* PE: the names in the import table (data directory 1), found through
-** the section table. */
+/* The section table of a PE image, 40 bytes a section. */
+static int pesections(FILE *f, const GluePE &pe, std::string *sec) {
+  sec->assign((size_t)pe.sections * 40, '\0');
+  return pe.sections != 0 &&
+         readat(f, (uint64_t)pe.at + GLUE_PE_OPTIONAL + pe.optsize, &(*sec)[0], sec->size());
+}
+
+
+/* The file offset of address rva, through the section that holds it. */
+static int peoffset(const std::string &sec, uint64_t rva, uint64_t *off) {
+  for (size_t at = 0; at + 40 <= sec.size(); at += 40) {
+    const unsigned char *s = (const unsigned char *)sec.data() + at;
+    uint64_t va = glue_le(s + 12, 4), vsize = std::max(glue_le(s + 8, 4), glue_le(s + 16, 4));
+    if (rva >= va && rva < va + vsize) {
+      *off = glue_le(s + 20, 4) + (rva - va);
+      return 1;
+    }
+  }
+  return 0;
+}
+
+
+/* PE: the names in the import table (data directory 1). */
 static void readpe(FILE *f, Image *im) {
   GluePE pe;
   long entry;
   uint32_t rva, size;
-  if (!glue_pe_read(f, &pe) || !glue_pe_directory(&pe, 1, &entry, &rva, &size) || rva == 0) return;
-  unsigned nsections = pe.sections;
-  std::string sec((size_t)nsections * 40, '\0');
-  if (nsections == 0 || !readat(f, (uint64_t)pe.at + GLUE_PE_OPTIONAL + pe.optsize, &sec[0], sec.size()))
+  std::string sec;
+  if (!glue_pe_read(f, &pe) || !glue_pe_directory(&pe, 1, &entry, &rva, &size) || rva == 0 ||
+      !pesections(f, pe, &sec))
     return;
-  auto offset = [&](uint64_t r, uint64_t *off) {
-    for (unsigned i = 0; i < nsections; i++) {
-      const unsigned char *s = (const unsigned char *)sec.data() + (size_t)i * 40;
-      uint64_t va = glue_le(s + 12, 4), vsize = std::max(glue_le(s + 8, 4), glue_le(s + 16, 4));
-      if (r >= va && r < va + vsize) {
-        *off = glue_le(s + 20, 4) + (r - va);
-        return 1;
-      }
-    }
-    return 0;
-  };
   for (int i = 0; i < 4096; i++) {
     uint64_t at, nameat;
     unsigned char d[20];
-    if (!offset(rva + (uint64_t)i * 20, &at) || !readat(f, at, d, sizeof d)) return;
+    if (!peoffset(sec, rva + (uint64_t)i * 20, &at) || !readat(f, at, d, sizeof d)) return;
     uint64_t name = glue_le(d + 12, 4);
     if (name == 0) return;  /* the closing all-zero entry */
-    if (offset(name, &nameat)) im->needed.push_back(readtext(f, nameat, 256));
+    if (peoffset(sec, name, &nameat)) im->needed.push_back(readtext(f, nameat, 256));
   }
 }
 
@@ -124,26 +168,31 @@ static int kindof(FILE *f, const unsigned char *h) {
 }
 
 
+/* The image at path, open, with its first bytes in h and its kind in
+** *kind.  A file that cannot be opened ends the tool: it was found. */
+static FILE *openimage(const std::string &path, unsigned char h[64], int *kind) {
+  FILE *f = fopen(path.c_str(), "rb");
+  if (f == NULL) die("cannot open %s: %s", path.c_str(), strerror(errno));
+  *kind = readat(f, 0, h, 64) ? kindof(f, h) : 0;
+  return f;
+}
+
+
 Image readimage(const std::string &path) {
   Image im;
-  FILE *f = fopen(path.c_str(), "rb");
-  if (f == NULL) die("cannot open %s: %s", path.c_str(), strerror(errno));  /* it was found */
   unsigned char h[64];
-  if (readat(f, 0, h, sizeof h)) {
-    im.kind = kindof(f, h);
-    if (im.kind == 'E') readelf(f, h, &im);
-    else if (im.kind == 'P') readpe(f, &im);
-  }
+  FILE *f = openimage(path, h, &im.kind);
+  if (im.kind == 'E') readelf(f, h, &im);
+  else if (im.kind == 'P') readpe(f, &im);
   fclose(f);
   return im;
 }
 
 
 int executable(const std::string &path) {
-  FILE *f = fopen(path.c_str(), "rb");
-  if (f == NULL) die("cannot open %s: %s", path.c_str(), strerror(errno));
   unsigned char h[64];
-  int kind = readat(f, 0, h, sizeof h) ? kindof(f, h) : 0;
-  fclose(f);
+  int kind;
+  fclose(openimage(path, h, &kind));
   return kind != 0;
 }
+
