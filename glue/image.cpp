@@ -1,8 +1,8 @@
 // image.cpp: what an executable image, ELF or PE, says about its loading.
 //
-// Read from the file itself: the DT_NEEDED entries and the run-path of an
-// ELF file, the import table of a PE file.  Every read is bounded, so a
-// crafted file yields less, never a read past what it holds.
+// Read from the file itself: the DT_NEEDED entries, the run-path and the
+// soname of an ELF file, the import table of a PE file.  Every read is
+// bounded, so a crafted file yields less, never a read past what it holds.
 #include "image.h"
 
 #include <errno.h>
@@ -89,6 +89,8 @@ static ElfSection elfsection(const ElfSections &es, uint64_t i) {
 /* The dynamic section and its strings, found through the section headers. */
 static void readelf(FILE *f, const unsigned char *h, Image *im) {
   ElfSections es;
+  if (!elfle(h)) return;
+  im->machine = (int)glue_le(h + 0x12, 2);  /* e_machine */
   if (!elfsections(f, h, &es)) return;
   for (unsigned i = 0; i < es.count; i++) {
     ElfSection s = elfsection(es, i);
@@ -105,6 +107,8 @@ static void readelf(FILE *f, const unsigned char *h, Image *im) {
       if (val >= str.size) continue;
       if (tag == 1) {  /* DT_NEEDED */
         im->needed.push_back(readtext(f, str.off + val, str.size - val));
+      } else if (tag == 14) {  /* DT_SONAME */
+        im->soname = readtext(f, str.off + val, str.size - val);
       } else if (tag == 15 || tag == 29) {  /* DT_RPATH, DT_RUNPATH */
         std::string path = readtext(f, str.off + val, str.size - val);
         size_t start = 0;
@@ -146,8 +150,9 @@ static void readpe(FILE *f, Image *im) {
   long entry;
   uint32_t rva, size;
   std::string sec;
-  if (!glue_pe_read(f, &pe) || !glue_pe_directory(&pe, 1, &entry, &rva, &size) || rva == 0 ||
-      !pesections(f, pe, &sec))
+  if (!glue_pe_read(f, &pe)) return;
+  im->machine = (int)glue_le(pe.b + 4, 2);  /* the file header's Machine */
+  if (!glue_pe_directory(&pe, 1, &entry, &rva, &size) || rva == 0 || !pesections(f, pe, &sec))
     return;
   for (int i = 0; i < 4096; i++) {
     uint64_t at, nameat;

@@ -9,6 +9,8 @@ struct Image {
   int kind = 0;                      /* 'E' for ELF, 'P' for PE, 0 for no image */
   std::vector<std::string> needed;   /* library names, as the file gives them */
   std::vector<std::string> runpath;  /* ELF only, $ORIGIN not yet filled in */
+  std::string soname;                /* ELF only, empty where it gives none */
+  int machine = 0;                   /* ELF e_machine or PE Machine: the architecture */
 };
 
 /* What the file at path loads; kind 0 and nothing else for a file that is
