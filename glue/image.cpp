@@ -1,8 +1,9 @@
 // image.cpp: what an executable image, ELF or PE, says about its loading.
 //
 // Read from the file itself: the DT_NEEDED entries, the run-path and the
-// soname of an ELF file, the import table of a PE file.  Every read is
-// bounded, so a crafted file yields less, never a read past what it holds.
+// soname of an ELF file, the import table of a PE file, and the symbols
+// either exports.  Every read is bounded, so a crafted file yields less,
+// never a read past what it holds.
 #include "image.h"
 
 #include <errno.h>
@@ -122,6 +123,41 @@ static void readelf(FILE *f, const unsigned char *h, Image *im) {
 }
 
 
+/* Whether the dynamic symbol table defines name for others to bind to:
+** not undefined, bound globally, weakly or uniquely, and visible outside.
+** The table and its strings are each read whole, bounded by MAX_TABLE. */
+static int elfexports(FILE *f, const unsigned char *h, const std::string &name) {
+  ElfSections es;
+  if (!elfsections(f, h, &es)) return 0;
+  for (unsigned i = 0; i < es.count; i++) {
+    ElfSection s = elfsection(es, i);
+    if (s.type != 11) continue;  /* SHT_DYNSYM */
+    if (s.link >= es.count || s.size > MAX_TABLE) return 0;
+    ElfSection str = elfsection(es, s.link);
+    if (str.size > MAX_TABLE) return 0;
+    std::string syms((size_t)s.size, '\0'), strs((size_t)str.size, '\0');
+    if (!readat(f, s.off, &syms[0], syms.size()) || !readat(f, str.off, &strs[0], strs.size()))
+      return 0;
+    size_t step = es.wide ? 24 : 16, want = name.size() + 1;  /* with its terminator */
+    for (size_t at = 0; at + step <= syms.size(); at += step) {
+      const unsigned char *sym = (const unsigned char *)syms.data() + at;
+      uint64_t nameat = glue_le(sym, 4);
+      unsigned info = sym[es.wide ? 4 : 12], other = sym[es.wide ? 5 : 13];
+      unsigned shndx = (unsigned)glue_le(sym + (es.wide ? 6 : 14), 2);
+      unsigned bind = info >> 4, visibility = other & 3;
+      if (shndx == 0) continue;  /* SHN_UNDEF: only imported */
+      if (bind != 1 && bind != 2 && bind != 10) continue;  /* GLOBAL, WEAK, GNU_UNIQUE */
+      if (visibility != 0 && visibility != 3) continue;  /* DEFAULT, PROTECTED */
+      if (nameat < strs.size() && strs.size() - nameat >= want &&
+          memcmp(strs.data() + nameat, name.c_str(), want) == 0)
+        return 1;
+    }
+    return 0;
+  }
+  return 0;
+}
+
+
 /* The section table of a PE image, 40 bytes a section. */
 static int pesections(FILE *f, const GluePE &pe, std::string *sec) {
   sec->assign((size_t)pe.sections * 40, '\0');
@@ -165,6 +201,34 @@ static void readpe(FILE *f, Image *im) {
 }
 
 
+/* Whether name is in the export directory's (data directory 0) name
+** pointer table.  Each name is read on its own: the table is bounded by
+** MAX_TABLE, the names lie wherever their addresses say. */
+static int peexports(FILE *f, const std::string &name) {
+  GluePE pe;
+  long entry;
+  uint32_t rva, size;
+  std::string sec;
+  uint64_t at;
+  unsigned char d[40];
+  if (!glue_pe_read(f, &pe) || !glue_pe_directory(&pe, 0, &entry, &rva, &size) || rva == 0 ||
+      !pesections(f, pe, &sec) || !peoffset(sec, rva, &at) || !readat(f, at, d, sizeof d))
+    return 0;
+  uint64_t count = glue_le(d + 24, 4);  /* NumberOfNames */
+  if (count == 0 || count > MAX_TABLE / 4 || !peoffset(sec, glue_le(d + 32, 4), &at)) return 0;
+  std::string names((size_t)count * 4, '\0');
+  if (!readat(f, at, &names[0], names.size())) return 0;
+  std::string got(name.size() + 1, '\0');  /* with its terminator */
+  for (size_t i = 0; i < count; i++) {
+    uint64_t nameat;
+    if (peoffset(sec, glue_le((const unsigned char *)names.data() + i * 4, 4), &nameat) &&
+        readat(f, nameat, &got[0], got.size()) && memcmp(got.data(), name.c_str(), got.size()) == 0)
+      return 1;
+  }
+  return 0;
+}
+
+
 /* 'E' for an ELF image, 'P' for a PE one, 0 for anything else. */
 static int kindof(FILE *f, const unsigned char *h) {
   GluePE pe;
@@ -201,3 +265,13 @@ int executable(const std::string &path) {
   return kind != 0;
 }
 
+
+int exportsymbol(const std::string &path, const std::string &name) {
+  unsigned char h[64];
+  int kind, found = 0;
+  FILE *f = openimage(path, h, &kind);
+  if (kind == 'E') found = elfexports(f, h, name);
+  else if (kind == 'P') found = peexports(f, name);
+  fclose(f);
+  return found;
+}

@@ -20,4 +20,10 @@ Image readimage(const std::string &path);
 /* Whether path is an executable image, ELF or PE, as a launcher must be. */
 int executable(const std::string &path);
 
+/* 1 when the image at path defines the symbol name and exports it, as a
+** file holding several C modules exports each one's luaopen_ function;
+** 0 otherwise, also for a file that is no image.  A file that cannot be
+** opened ends the tool. */
+int exportsymbol(const std::string &path, const std::string &name);
+
 #endif /* OVREL_GLUE_IMAGE_H */
