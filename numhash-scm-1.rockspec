@@ -32,11 +32,12 @@ build = {
       LUA51_INCLUDE_DIR = "$(LUA_INCDIR)",
       -- LuaRocks moves the rock's lib/ to the tree's lib/lua/5.1: the
       -- runtime library goes there beside the module, which finds it
-      -- through $ORIGIN, and the launcher names that folder relative to
-      -- the tree's bin/.  Headers and build files have no place there.
+      -- through $ORIGIN, and the launcher and the glue tool name that
+      -- folder relative to the tree's bin/.  Headers and build files have no place there.
       OVREL_LUA_MODULE_DIR = "lib",
       CMAKE_INSTALL_LIBDIR = "lib",
       OVREL_RUNTIME_DEPLOYED_DIR = "lib/lua/5.1",
+      OVREL_MODULE_DEPLOYED_DIR = "lib/lua/5.1",
       OVREL_INSTALL_DEVELOPMENT = "OFF",
    },
 }

@@ -34,6 +34,8 @@ set(OVREL_LUA_MODULE_DIR "lib/lua/5.1" CACHE STRING
   "Folder of the module numhash under the prefix: one on the interpreter's package.cpath")
 set(OVREL_RUNTIME_DEPLOYED_DIR ${CMAKE_INSTALL_LIBDIR} CACHE STRING
   "Folder under the prefix where the runtime library ends up, when a package manager moves it after the install (LuaRocks)")
+set(OVREL_MODULE_DEPLOYED_DIR ${OVREL_LUA_MODULE_DIR} CACHE STRING
+  "Folder under the prefix where the module numhash ends up, when a package manager moves it after the install (LuaRocks)")
 option(OVREL_INSTALL_DEVELOPMENT "Install the headers and the files for building modules against the runtime" ON)
 
 install(TARGETS ovrelrun ovrelrun-standalone ovrelglue RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
@@ -71,10 +73,10 @@ set_target_properties(ovrel ovrelrun-standalone ovrelglue PROPERTIES
   INSTALL_RPATH "" BUILD_WITH_INSTALL_RPATH ON)
 
 # The tool finds native modules for --with-deps beside itself (the build
-# tree) and in the installed module folder, relative to itself.
+# tree) and in the folder where the module ends up, relative to itself.
 cmake_path(ABSOLUTE_PATH CMAKE_INSTALL_BINDIR BASE_DIRECTORY ${CMAKE_INSTALL_PREFIX}
            NORMALIZE OUTPUT_VARIABLE bin_full_dir)
-cmake_path(ABSOLUTE_PATH OVREL_LUA_MODULE_DIR BASE_DIRECTORY ${CMAKE_INSTALL_PREFIX}
+cmake_path(ABSOLUTE_PATH OVREL_MODULE_DEPLOYED_DIR BASE_DIRECTORY ${CMAKE_INSTALL_PREFIX}
            NORMALIZE OUTPUT_VARIABLE module_full_dir)
 file(RELATIVE_PATH bin_to_module ${bin_full_dir} ${module_full_dir})
 target_compile_definitions(ovrelglue_parts PRIVATE OVRELGLUE_MODULE_DIR="${bin_to_module}")

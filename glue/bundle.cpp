@@ -22,10 +22,10 @@
 /* Runs once at start: the searcher, and arg for programs written for the
 ** stock interpreter, whose layout args already has.  A module's chunk is
 ** made of its text as loading its file would (BUNDLE_MODULE_CHUNK).  A
-** module's chunk name is
-** "=" and its path: messages and tracebacks read "a/b.lua:4:", while code
-** that looks for its own file by its source name finds no file name, and
-** so never a file in the folder the program is started in. */
+** module's chunk name is "=" and its path: messages and tracebacks read
+** "a/b.lua:4:", while code that looks for its own file by its source name
+** finds no file name, and so never a file in the folder the program is
+** started in. */
 #define SEARCHER \
   "} local s,ld,as={},loadstring,assert for i=2,#m do s[m[i][1]]=m[i] end " \
   "table.insert(package.loaders,2,function(n) local e=s[n] " \
@@ -34,10 +34,32 @@
   "return \"\\n\\tno module '\"..n..\"' in the bundle\" end) " \
   "if arg==nil then arg=args end end "
 
-static const char head[] = "do --[[ovrelglue 2]] local m={";
-static const char body[] = SEARCHER BUNDLE_MODULE_CHUNK "return as(ld(t,\"=\"..e[2])) end " NOTFOUND;
+/* Since version 3 the prelude also holds x: whether the program is sealed,
+** its module paths, the files it expects beside it, and the libraries to
+** load before a native module.  A sealed program looks for modules in its
+** bundle and its own folder only, so that it finds on the machine it is
+** made on what it will find where it is shipped.  Its folder comes from
+** the system's name for the running file (ovrel.app); one that would split
+** or fill a template leaves only the bundle.  Before a native module's
+** file is opened, the libraries it needs are loaded from beside the
+** program by their full names: the loader then takes them for the names
+** the module gives, though it would never look in the program's folder. */
+#define SEARCHER3 \
+  "} local s,ld,as,p={},loadstring,assert,package for i=2,#m do s[m[i][1]]=m[i] end " \
+  "local d=require\"ovrel.app\".dir if d and d:find\"[;?]\" then d=nil end " \
+  "if x[1] then local function h(t) return d and (t:gsub(\"!\",function() return d end)) or \"\" end " \
+  "p.path=h(x[2]) p.cpath=h(x[3]) end local l={} for i=5,#x do l[x[i][1]]=x[i] end " \
+  "table.insert(p.loaders,2,function(n) local e=s[n] if e then local t=e[4] "
+#define PRELOAD \
+  "local f=n:gsub(\"%.\",\"/\") for _,r in ipairs{f..\".so\",f:match\"^[^/]*\"..\".so\"} do " \
+  "local q=l[r] if q and d then l[r]=nil for i=2,#q do p.loadlib(d..\"/\"..q[i],\"*\") end end end "
+
+static const char head[] = "do --[[ovrelglue 3]] local m={";
+static const char body[] = SEARCHER3 BUNDLE_MODULE_CHUNK "return as(ld(t,\"=\"..e[2])) end " PRELOAD NOTFOUND;
 
 /* Programs made before read back as well. */
+static const char head2[] = "do --[[ovrelglue 2]] local m={";
+static const char body2[] = SEARCHER BUNDLE_MODULE_CHUNK "return as(ld(t,\"=\"..e[2])) end " NOTFOUND;
 static const char head1[] = "do --[[ovrelglue 1]] local m={";
 static const char body1[] = SEARCHER "if t:byte(1)==35 then t=t:gsub(\"^[^\\n]*\",\"\",1) "
     "end return as(ld(t,\"@\"..e[2])) end " NOTFOUND;
@@ -71,13 +93,23 @@ static void quote(std::string *out, const std::string &s) {
 }
 
 
-std::string makebundle(const std::string &scriptname, const std::string &text,
-                       const std::vector<Module> &modules) {
+/* ,{"a","b"} */
+static void quotelist(std::string *out, const std::vector<std::string> &items) {
+  *out += ",{";
+  for (size_t i = 0; i < items.size(); i++) {
+    if (i > 0) *out += ',';
+    quote(out, items[i]);
+  }
+  *out += '}';
+}
+
+
+std::string makebundle(const Bundle &b, const std::string &text) {
   size_t at = hashline(text);
   std::string out = text.substr(0, at);
   out += head;
-  quote(&out, scriptname);
-  for (const Module &m : modules) {
+  quote(&out, b.script);
+  for (const Module &m : b.modules) {
     out += ",{";
     quote(&out, m.name);
     out += ',';
@@ -88,6 +120,12 @@ std::string makebundle(const std::string &scriptname, const std::string &text,
     quote(&out, m.text);
     out += '}';
   }
+  out += b.kind == BUNDLE_SEALED ? "} local x={true," : "} local x={false,";
+  quote(&out, b.path);
+  out += ',';
+  quote(&out, b.cpath);
+  quotelist(&out, b.beside);
+  for (const std::vector<std::string> &p : b.preload) quotelist(&out, p);
   out += body;
   out.append(text, at, std::string::npos);
   return out;
@@ -149,12 +187,25 @@ static int unquote(const std::string &s, size_t *i, std::string *out, size_t *n 
 }
 
 
+/* {"a","b"} after the comma that literal() took. */
+static int readlist(const std::string &s, size_t *i, std::vector<std::string> *items) {
+  items->clear();
+  if (!literal(s, i, "{")) return 0;
+  if (literal(s, i, "}")) return 1;
+  do {
+    items->emplace_back();
+    if (!unquote(s, i, &items->back())) return 0;
+  } while (literal(s, i, ","));
+  return literal(s, i, "}");
+}
+
+
 int readbundle(const std::string &chunk, Bundle *b, int withtext) {
   size_t at = hashline(chunk), i = at;
   if (at == std::string::npos) return 0;
-  int first = literal(chunk, &i, head1);
-  if (!first && !literal(chunk, &i, head)) return 0;
-  if (!unquote(chunk, &i, &b->script)) return 0;
+  int version = literal(chunk, &i, head) ? 3 : literal(chunk, &i, head2) ? 2
+              : literal(chunk, &i, head1) ? 1 : 0;
+  if (version == 0 || !unquote(chunk, &i, &b->script)) return 0;
   b->modules.clear();
   while (literal(chunk, &i, ",{")) {
     b->modules.emplace_back();
@@ -165,7 +216,21 @@ int readbundle(const std::string &chunk, Bundle *b, int withtext) {
         !unquote(chunk, &i, withtext ? &m.text : NULL, &m.size) || !literal(chunk, &i, "}"))
       return 0;
   }
-  if (!literal(chunk, &i, first ? body1 : body)) return 0;
+  b->kind = BUNDLE_OPEN;
+  b->preload.clear();
+  if (version == 3) {
+    if (literal(chunk, &i, "} local x={true,")) b->kind = BUNDLE_SEALED;
+    else if (literal(chunk, &i, "} local x={false,")) b->kind = BUNDLE_SYSTEM;
+    else return 0;
+    if (!unquote(chunk, &i, &b->path) || !literal(chunk, &i, ",") || !unquote(chunk, &i, &b->cpath) ||
+        !literal(chunk, &i, ",") || !readlist(chunk, &i, &b->beside))
+      return 0;
+    while (literal(chunk, &i, ",")) {
+      b->preload.emplace_back();
+      if (!readlist(chunk, &i, &b->preload.back()) || b->preload.back().empty()) return 0;
+    }
+  }
+  if (!literal(chunk, &i, version == 3 ? body : version == 2 ? body2 : body1)) return 0;
   b->at = at;
   b->len = i - at;
   return 1;

@@ -2,12 +2,13 @@
 //
 // A program carries its Lua modules, but not its native ones, nor the
 // libraries that its launcher and those modules load.  Which libraries a
-// file loads is read from the file itself (image.cpp).  A library
-// travels when the loader would find it beside the file that loads it, or
-// through a run-path relative to that file, outside the system's library
-// folders; the runtime library travels wherever it is found, since the
-// machines a program is handed to do not have it.  What the system
-// provides (the C library, the engine for a shared-library launcher) stays.
+// file loads is read from the file itself (image.cpp).  A native module
+// takes along every library it loads but the C library's own: a bare
+// target has nothing else, and what it has may differ.  The launcher's
+// libraries travel when they lie outside the system's folders, and the
+// runtime library always, since the machines a program is handed to do not
+// have it.  Only files of the launcher's kind travel: a program for
+// Windows never gets a Linux library beside it, nor the reverse.
 #include "deps.h"
 
 #include <ctype.h>
@@ -30,12 +31,6 @@
 #include "glue.h"
 #include "search.h"
 
-#if defined(_WIN32)
-#define MODULE_SUFFIX ".dll"
-#else
-#define MODULE_SUFFIX ".so"
-#endif
-
 #ifndef OVRELGLUE_MODULE_DIR
 #define OVRELGLUE_MODULE_DIR ""
 #endif
@@ -45,7 +40,23 @@
 ** Which libraries travel
 ** --------------------------------------------------------------------- */
 
-/* The runtime library: libovrel.so.N here, ovrel.dll on Windows. */
+/* The libraries of the C library itself, which every Linux system of the
+** kind has, matched to the same C library: they never travel.  Everything
+** else a native module loads does, the C++ library included. */
+static const char *const clibrary[] = {
+  "libc.so.", "libm.so.", "libdl.so.", "libpthread.so.", "librt.so.", "libresolv.so.",
+  "libutil.so.", "libanl.so.", "libnsl.so.1", "libBrokenLocale.so.", "libmvec.so.",
+  "libthread_db.so.", "libc_malloc_debug.so.", "ld-linux", "ld64.so.", NULL
+};
+
+static int ofclibrary(const std::string &name) {
+  for (const char *const *c = clibrary; *c != NULL; c++)
+    if (name.compare(0, strlen(*c), *c) == 0) return 1;
+  return 0;
+}
+
+
+/* The runtime library: libovrel.so.N on Linux, ovrel.dll on Windows. */
 static int isruntime(const std::string &name) {
   std::string n = name;
   for (char &ch : n) ch = (char)tolower((unsigned char)ch);
@@ -54,11 +65,11 @@ static int isruntime(const std::string &name) {
 
 
 /* /lib, /usr/lib, /usr/local/lib and their 32-, 64-bit and multiarch
-** folders: whatever is there, a system of the kind has. */
+** folders: what the launcher finds there, a system of the kind has. */
 static int systemfolder(const std::string &dir) {
 #if defined(_WIN32)
   (void)dir;
-  return 0;  /* only beside the program or the module: never the system's */
+  return 0;
 #else
   char real[PATH_MAX];
   std::string d = realpath(dir.c_str(), real) != NULL ? real : dir;  /* "lua/5.1/../.." */
@@ -73,6 +84,53 @@ static int systemfolder(const std::string &dir) {
   }
   return 0;
 #endif
+}
+
+
+/* The folders the system's loader searches after the run-paths, as this
+** machine has them: LD_LIBRARY_PATH, the folders of /etc/ld.so.conf and
+** the includes it names, then the defaults of each word size. */
+static std::vector<std::string> loaderfolders() {
+  std::vector<std::string> out;
+#if !defined(_WIN32)
+  const char *env = getenv("LD_LIBRARY_PATH");
+  for (std::string e = env ? env : ""; !e.empty();) {
+    size_t colon = e.find(':');
+    if (colon != 0) out.push_back(e.substr(0, colon));
+    e = colon == std::string::npos ? "" : e.substr(colon + 1);
+  }
+  std::vector<std::string> conf = {"/etc/ld.so.conf"};
+  for (size_t i = 0; i < conf.size() && i < 256; i++) {
+    FILE *f = fopen(conf[i].c_str(), "r");
+    if (f == NULL) continue;
+    char line[1024];
+    while (fgets(line, sizeof line, f) != NULL) {
+      std::string l(line, strcspn(line, "#\r\n"));
+      while (!l.empty() && isspace((unsigned char)l.back())) l.pop_back();
+      size_t at = l.find_first_not_of(" \t");
+      if (at == std::string::npos) continue;
+      l = l.substr(at);
+      if (l.compare(0, 8, "include ") != 0) {
+        if (l[0] == '/') out.push_back(l);
+        continue;
+      }
+      std::string pattern = l.substr(l.find_first_not_of(" \t", 8));
+      if (pattern[0] != '/') pattern = folderof(conf[i]) + "/" + pattern;
+      std::string dir = folderof(pattern), glob = pattern.substr(dir.size() + 1);
+      if (glob.size() > 1 && glob[0] == '*')  /* "*.conf": the only form in use */
+        for (const std::string &entry : listfolder(dir))
+          if (entry.size() >= glob.size() - 1 &&
+              entry.compare(entry.size() - (glob.size() - 1), glob.size() - 1, glob, 1) == 0)
+            conf.push_back(dir + "/" + entry);
+    }
+    fclose(f);
+  }
+  for (const char *d : {"/lib/x86_64-linux-gnu", "/usr/lib/x86_64-linux-gnu", "/lib/i386-linux-gnu",
+                        "/usr/lib/i386-linux-gnu", "/lib64", "/usr/lib64", "/lib32", "/usr/lib32",
+                        "/lib", "/usr/lib"})
+    out.push_back(d);
+#endif
+  return out;
 }
 
 
@@ -99,38 +157,53 @@ static std::string below(const std::string &rel, const std::string &more) {
 }
 
 
+/* What the program is made for: the launcher's kind and machine, and
+** what the launcher brings into every process it starts. */
+struct Target {
+  Image launcher;
+  std::string dir;                    /* the launcher's folder */
+  std::vector<std::string> provided;  /* names the loader finds already loaded */
+  std::vector<std::string> system;    /* ELF: the loader's folders here */
+};
+
+
+/* A file of the target's kind and machine. */
+static int fits(const Target &t, const Image &im) {
+  return im.kind == t.launcher.kind && im.machine == t.launcher.machine;
+}
+
+
 /* Where the loader would find library `name` for the file at path, which
-** travels as rel: beside it, or on Windows beside the launcher too;
-** through its run-path.  *to is where the library goes beside the program:
-** as far from rel as the run-path has it from path, so the copy finds it;
-** else beside the program. */
-static std::string findlibrary(const std::string &name, const std::string &path,
-                               const std::string &rel, const Image &im,
-                               const std::string &launcherdir, int *own, std::string *to) {
+** travels as rel.  A PE file: beside it or beside the launcher.  An ELF
+** file: through its run-path, then the system's folders.  *to is where the
+** library goes beside the program: as far from rel as a run-path from
+** $ORIGIN has it from path, so the copy finds it; else beside the program.
+** *insystem tells a library found in the system's folders. */
+static std::string findlibrary(const Target &t, const std::string &name, const std::string &path,
+                               const std::string &rel, const Image &im, int *insystem,
+                               std::string *to) {
   struct Place {
     std::string dir;
     bool relative;        /* a run-path entry from $ORIGIN: */
     std::string further;  /* what follows it */
   };
   std::vector<Place> places;
-#if defined(_WIN32)
-  (void)im;
-  (void)rel;
-  places.push_back({launcherdir, false, ""});
-  places.push_back({folderof(path), false, ""});
-#else
-  (void)launcherdir;
-  for (const std::string &e : im.runpath) {
-    size_t origin = e.compare(0, 7, "$ORIGIN") == 0 ? 7 : e.compare(0, 9, "${ORIGIN}") == 0 ? 9 : 0;
-    if (e.empty()) continue;
-    if (origin == 0) places.push_back({e, false, ""});
-    else places.push_back({folderof(path) + e.substr(origin), true, e.substr(origin)});
+  if (im.kind == 'P') {
+    places.push_back({t.dir, false, ""});
+    places.push_back({folderof(path), false, ""});
+  } else {
+    for (const std::string &e : im.runpath) {
+      size_t origin = e.compare(0, 7, "$ORIGIN") == 0 ? 7 : e.compare(0, 9, "${ORIGIN}") == 0 ? 9 : 0;
+      if (e.empty()) continue;
+      if (origin == 0) places.push_back({e, false, ""});
+      else places.push_back({folderof(path) + e.substr(origin), true, e.substr(origin)});
+    }
+    for (const std::string &d : t.system) places.push_back({d, false, ""});
   }
-#endif
   for (const Place &pl : places) {
     std::string p = pl.dir + "/" + name;
-    if (!isfile(p.c_str())) continue;
-    *own = !systemfolder(pl.dir);
+    if (!isfile(p.c_str()) || !fits(t, readimage(p))) continue;
+    *insystem = systemfolder(pl.dir);
     *to = pl.relative ? below(rel, pl.further + "/" + name) : "";
     if (to->empty()) *to = name;
     return p;
@@ -144,53 +217,122 @@ static int listed(const std::vector<Dep> &deps, const std::string &rel) {
 }
 
 
+static int has(const std::vector<std::string> &v, const std::string &s) {
+  return std::find(v.begin(), v.end(), s) != v.end();
+}
+
+
 /* Adds what the file at path, travelling as rel, loads that travels, and
-** what that loads. */
-static void addlibraries(const std::string &path, const std::string &rel,
-                         const std::string &launcherdir, std::vector<Dep> *deps) {
+** what that loads, each after what it loads to `order`.  For the launcher
+** (rel "") only its runtime and what lies outside the system's folders
+** travel: the rest is what a system of its kind has.  For a native module
+** every library travels but the C library's and what the launcher brings. */
+static void addlibraries(const Target &t, const std::string &path, const std::string &rel,
+                         Natives *out, std::vector<std::string> *order,
+                         std::vector<std::string> *visiting) {
   Image im = readimage(path);
   for (const std::string &name : im.needed) {
-    int own = 0;
+    if (name.empty() || has(t.provided, name) || (im.kind == 'E' && ofclibrary(name))) continue;
+    int insystem = 0;
     std::string to;
-    std::string found = findlibrary(name, path, rel, im, launcherdir, &own, &to);
-    if (found.empty() || !(own || isruntime(name)) || listed(*deps, to)) continue;
-    deps->push_back(Dep{to, found});
-    addlibraries(found, to, launcherdir, deps);
+    std::string found = findlibrary(t, name, path, rel, im, &insystem, &to);
+    if (found.empty()) {
+      if (isruntime(name) || (im.kind == 'E' && !rel.empty()))
+        die("%s needs %s, which is not found%s", path.c_str(), name.c_str(),
+            im.kind != 'P' ? "" : rel.empty() ? " beside it" : " beside it or the launcher");
+      continue;  /* a system's DLL */
+    }
+    if (rel.empty() && insystem && !isruntime(name)) continue;
+    if (has(*order, to) || has(*visiting, to)) continue;  /* libraries may load each other */
+    if (!listed(out->deps, to)) out->deps.push_back(Dep{to, found});
+    visiting->push_back(to);
+    addlibraries(t, found, to, out, order, visiting);
+    order->push_back(to);
   }
 }
 
 
-std::vector<std::string> nativepath(const char *scriptfolder, const char *tooldir) {
+std::vector<std::string> nativepath(const char *scriptfolder, const char *tooldir,
+                                    const std::string &launcher) {
+  int kind = readimage(launcher).kind;
+  const char *suffix = kind == 'P' ? ".dll" : ".so";
   std::vector<std::string> out;
-  if (scriptfolder) out.push_back(std::string(scriptfolder) + "?" MODULE_SUFFIX);
+  if (scriptfolder) out.push_back(std::string(scriptfolder) + "?" + suffix);
+  std::string dir = folderof(launcher);
+  out.push_back((dir.empty() ? "." : dir) + "/?" + suffix);
+  /* The tool's own modules and the engine's path serve its own platform. */
+#if defined(_WIN32)
+  if (kind != 'P') return out;
+#else
+  if (kind != 'E') return out;
+#endif
   if (tooldir && *tooldir) {
-    out.push_back(std::string(tooldir) + "?" MODULE_SUFFIX);
-    if (*OVRELGLUE_MODULE_DIR)
-      out.push_back(std::string(tooldir) + OVRELGLUE_MODULE_DIR "/?" MODULE_SUFFIX);
+    out.push_back(std::string(tooldir) + "?" + suffix);
+    if (*OVRELGLUE_MODULE_DIR) out.push_back(std::string(tooldir) + OVRELGLUE_MODULE_DIR "/?" + suffix);
   }
   addtemplates(&out, defaultpath("cpath"));
   return out;
 }
 
 
-std::vector<Dep> travellers(const std::string &launcher, const std::vector<std::string> &templates,
-                            const std::vector<std::string> &names) {
-  std::vector<Dep> deps;
-  std::string launcherdir = folderof(launcher);
-  addlibraries(launcher, "", launcherdir, &deps);
-  for (const std::string &name : names) {
-    std::string rel = fill("?" MODULE_SUFFIX, name);
-    for (const std::string &tmpl : templates) {
-      std::string path = fill(tmpl, name);
-      if (!isfile(path.c_str())) continue;
-      if (!listed(deps, rel)) {
-        deps.push_back(Dep{rel, path});
-        addlibraries(path, rel, launcherdir, &deps);
-      }
-      break;
+/* The file of native module name through the templates, as the engine's
+** searchers look: a file of its own, then the file of its first part when
+** that exports the module's opening function. */
+static std::string findnative(const Target &t, const std::vector<std::string> &templates,
+                              const std::string &name, std::string *rel) {
+  const char *suffix = t.launcher.kind == 'P' ? ".dll" : ".so";
+  for (const std::string &tmpl : templates) {
+    std::string path = fill(tmpl, name);
+    if (isfile(path.c_str()) && fits(t, readimage(path))) {
+      *rel = fill(std::string("?") + suffix, name);
+      return path;
     }
   }
-  return deps;
+  size_t dot = name.find('.');
+  if (dot == std::string::npos) return "";
+  std::string root = name.substr(0, dot);
+  std::string func = name.substr(name.find('-') + 1);  /* "a-b.c" opens as b_c */
+  std::replace(func.begin(), func.end(), '.', '_');
+  for (const std::string &tmpl : templates) {
+    std::string path = fill(tmpl, root);
+    if (isfile(path.c_str()) && fits(t, readimage(path)) && exportsymbol(path, "luaopen_" + func)) {
+      *rel = root + suffix;
+      return path;
+    }
+  }
+  return "";
+}
+
+
+Natives travellers(const std::string &launcher, const std::vector<std::string> &templates,
+                   const std::vector<std::string> &names) {
+  Natives out;
+  Target t;
+  t.launcher = readimage(launcher);
+  t.dir = folderof(launcher);
+  if (t.dir.empty()) t.dir = ".";
+  if (t.launcher.kind == 'E') {
+    t.system = loaderfolders();
+    if (!t.launcher.soname.empty()) t.provided.push_back(t.launcher.soname);
+  }
+  std::vector<std::string> order, visiting;
+  addlibraries(t, launcher, "", &out, &order, &visiting);
+  for (const std::string &n : t.launcher.needed) t.provided.push_back(n);
+  for (const std::string &name : names) {
+    std::string rel;
+    std::string path = findnative(t, templates, name, &rel);
+    if (path.empty()) continue;
+    out.found.push_back(name);
+    if (listed(out.deps, rel)) continue;
+    out.deps.push_back(Dep{rel, path});
+    std::vector<std::string> libs, visiting = {rel};
+    addlibraries(t, path, rel, &out, &libs, &visiting);
+    if (t.launcher.kind == 'E' && !libs.empty()) {
+      libs.insert(libs.begin(), rel);
+      out.preload.push_back(libs);
+    }
+  }
+  return out;
 }
 
 

@@ -10,15 +10,29 @@ struct Dep {
   std::string from;  /* where it was found */
 };
 
-/* The libraries the launcher loads that must travel with the program, the
-** native modules among `names` found through the templates, and the
-** libraries those load in turn, each once. */
-std::vector<Dep> travellers(const std::string &launcher, const std::vector<std::string> &templates,
-                            const std::vector<std::string> &names);
+/* What travels beside a program for its native modules. */
+struct Natives {
+  std::vector<std::string> found;  /* the names found as native modules */
+  std::vector<Dep> deps;           /* every file that travels, each once */
+  /* ELF: a module's file, then the libraries to load before it, each
+  ** after those it loads. */
+  std::vector<std::vector<std::string>> preload;
+};
 
-/* The templates for native modules: the script's folder, the tool's own
-** module folders, then LUA_CPATH or the engine's default. */
-std::vector<std::string> nativepath(const char *scriptfolder, const char *argv0);
+/* The libraries the launcher loads that must travel with the program, the
+** native modules among `names` found through the templates (a file of
+** their own, or their first part's file that opens them too), and every
+** library those load that the C library and the launcher do not provide.
+** Only files of the launcher's kind and machine are taken; a library a
+** module needs that is nowhere to be found ends the tool. */
+Natives travellers(const std::string &launcher, const std::vector<std::string> &templates,
+                   const std::vector<std::string> &names);
+
+/* The templates for native modules of the launcher's platform: the
+** script's folder, the launcher's, then for the tool's own platform the
+** tool's module folders and LUA_CPATH or the engine's default. */
+std::vector<std::string> nativepath(const char *scriptfolder, const char *tooldir,
+                                    const std::string &launcher);
 
 /* Refuses a file already beside out that differs from the one to copy. */
 void checkdeps(const std::vector<Dep> &deps, const std::string &out);

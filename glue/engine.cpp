@@ -14,12 +14,14 @@ extern "C" {
 
 #include <string.h>
 
+#include <algorithm>
 #include <new>
 
 #include "bundle.h"
 #include "bytecode.h"
 #include "glue.h"
 #include "scriptchunk.h"
+#include "app.h"
 
 
 int precompiled(const std::string &text) {
@@ -151,4 +153,28 @@ std::string defaultpath(const char *field) {
     known = 1;
   }
   return strcmp(field, "cpath") == 0 ? cpath : path;
+}
+
+
+static int openall(lua_State *L) {
+  luaL_openlibs(L);
+  return 0;
+}
+
+
+int launchermodule(const std::string &name) {
+  static std::vector<std::string> names;
+  if (names.empty()) {
+    lua_State *L = newstate();
+    if (lua_cpcall(L, openall, NULL) != 0) {
+      lua_close(L);
+      die("not enough memory");
+    }
+    lua_getfield(L, LUA_REGISTRYINDEX, "_LOADED");
+    for (lua_pushnil(L); lua_next(L, -2) != 0; lua_settop(L, -2))
+      if (lua_type(L, -2) == LUA_TSTRING) names.push_back(lua_tostring(L, -2));
+    lua_close(L);
+    names.push_back(OVREL_APP_NAME);
+  }
+  return std::find(names.begin(), names.end(), name) != names.end();
 }

@@ -36,4 +36,9 @@ Compiled compilemodule(const std::string &text, const char *chunkname);
 ** else the engine's compiled-in path. */
 std::string defaultpath(const char *field);
 
+/* Whether every program has module name loaded before it starts: the
+** engine's own libraries ("string", "_G", ...) and the runtime's
+** "ovrel.app". */
+int launchermodule(const std::string &name);
+
 #endif /* OVREL_GLUE_ENGINE_H */

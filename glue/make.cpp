@@ -62,19 +62,59 @@ struct Left {
 };
 
 
+/* Where a module is required: the first call of a name, or each call
+** whose name is computed. */
+struct Site {
+  std::string name;  /* "" when computed */
+  std::string file;
+  int line;
+  int optional;      /* every call of the name is in a pcall */
+};
+
+
+static std::string where(const Site &s) {
+  return s.line > 0 ? s.file + ":" + std::to_string(s.line) : s.file;
+}
+
+
+/* What following the requires found. */
+struct Gathered {
+  std::vector<Module> found;         /* bundled, in order */
+  std::vector<std::string> missing;  /* required, not found as Lua source */
+  std::vector<Site> sites;           /* where each is required */
+  std::vector<Left> unfit;
+  std::vector<std::string> sealed;   /* precompiled, not read whole */
+};
+
+
+/* Adds the requires of one file to the sites, and the new names to queue. */
+static void addsites(const std::vector<Require> &needs, const std::string &file,
+                     std::vector<Site> *sites, std::vector<std::string> *queue) {
+  for (const Require &r : needs) {
+    auto same = [&](const Site &s) { return !r.name.empty() && s.name == r.name; };
+    auto at = std::find_if(sites->begin(), sites->end(), same);
+    if (at == sites->end()) sites->push_back(Site{r.name, file, r.line, r.optional});
+    else if (at->optional && !r.optional) *at = Site{r.name, file, r.line, 0};
+    if (!r.name.empty() && !has(*queue, r.name)) queue->push_back(r.name);
+  }
+}
+
+
 /* Follows the requires from the script through every module found.  A
 ** file met only by walking a prefix that does not compile may be meant for
 ** another engine (loaded behind a version test): it is left out, unless a
 ** literal require or -m names it.  A precompiled module whose calls
 ** cannot all be read (stripped of the names of its locals) is listed in
 ** `sealed`. */
-static void gather(const Job &job, const Compiled &script, const char *folder,
-                   std::vector<Module> *found, std::vector<std::string> *missing,
-                   std::vector<Left> *unfit, std::vector<std::string> *sealed) {
+static void gather(const Job &job, const Compiled &script, const std::string &scriptfile,
+                   const char *folder, Gathered *g) {
+  std::vector<Module> *found = &g->found;
+  std::vector<std::string> *missing = &g->missing, *sealed = &g->sealed;
+  std::vector<Site> *sites = &g->sites;
+  std::vector<Left> *unfit = &g->unfit;
   std::vector<std::string> templates = searchpath(job.includes, folder);
   std::vector<std::string> queue;
-  for (const Require &r : script.needs)
-    if (!r.name.empty() && !has(queue, r.name)) queue.push_back(r.name);
+  addsites(script.needs, scriptfile, sites, &queue);
   std::vector<std::string> named = queue, walked;
 
   /* -m: each name must be there; a prefix must give at least one. */
@@ -98,6 +138,7 @@ static void gather(const Job &job, const Compiled &script, const char *folder,
   for (size_t i = 0; i < queue.size(); i++) {
     std::string name = queue[i];
     Module m;
+    if (launchermodule(name)) continue;
     if (!goodname(name) || !findmodule(templates, name, &m)) {
       missing->push_back(name);
       continue;
@@ -114,11 +155,9 @@ static void gather(const Job &job, const Compiled &script, const char *folder,
       continue;
     }
     if (!c.whole) sealed->push_back(name);
-    for (const Require &r : c.needs) {
-      if (r.name.empty()) continue;
-      named.push_back(r.name);
-      if (!has(queue, r.name)) queue.push_back(r.name);
-    }
+    for (const Require &r : c.needs)
+      if (!r.name.empty()) named.push_back(r.name);
+    addsites(c.needs, m.source, sites, &queue);
     found->push_back(m);
   }
   for (const Left &l : left) {
@@ -139,22 +178,57 @@ static std::string readscript(const Job &job) {
 }
 
 
-static void summary(std::string *notes, const std::string &output, const std::vector<Module> &found,
-                    const std::vector<std::string> &missing, const std::vector<Left> &unfit,
-                    const std::vector<std::string> &sealed) {
-  if (!found.empty()) {
-    std::vector<std::string> names;
-    for (const Module &m : found) names.push_back(m.name);
-    keepnote(notes, "%s: bundled %lu module%s: %s", output.c_str(), (unsigned long)found.size(),
-         found.size() == 1 ? "" : "s", joined(names).c_str());
+/* The missing names that are no error: left for the target to find
+** (--system-modules), left out on purpose (--allow-missing), optional.  A
+** literal require of anything else would fail where the program runs, so
+** it is refused here, each with where it is required. */
+struct Unmet {
+  std::vector<std::string> elsewhere, allowed, optional;
+};
+
+static Unmet unmet(const Job &job, const Gathered &g, const Natives &natives) {
+  Unmet u;
+  std::string refused;
+  for (const std::string &name : g.missing) {
+    if (has(natives.found, name)) continue;
+    auto site = std::find_if(g.sites.begin(), g.sites.end(), [&](const Site &s) { return s.name == name; });
+    if (job.systemmodules) u.elsewhere.push_back(name);
+    else if (has(job.allowmissing, name)) u.allowed.push_back(name);
+    else if (site != g.sites.end() && site->optional) u.optional.push_back(name);
+    else refused += (refused.empty() ? "" : ", ") + name + (site != g.sites.end() ? " (" + where(*site) + ")" : "");
   }
-  if (!sealed.empty())
+  if (!refused.empty())
+    die("neither bundled nor found as a native module: %s; the program would not find %s where it "
+        "runs (--allow-missing NAME ships without one, --system-modules looks for them there)",
+        refused.c_str(), refused.find(',') == std::string::npos ? "it" : "them");
+  return u;
+}
+
+
+static void summary(std::string *notes, const std::string &output, const Gathered &g, const Unmet &u) {
+  if (!g.found.empty()) {
+    std::vector<std::string> names;
+    for (const Module &m : g.found) names.push_back(m.name);
+    keepnote(notes, "%s: bundled %lu module%s: %s", output.c_str(), (unsigned long)g.found.size(),
+         g.found.size() == 1 ? "" : "s", joined(names).c_str());
+  }
+  if (!g.sealed.empty())
     keepnote(notes, "%s: precompiled without debug data, so the modules they require were not looked "
-         "for: %s", output.c_str(), joined(sealed).c_str());
-  if (!missing.empty())
-    keepnote(notes, "%s: not bundled, looked for where it runs: %s", output.c_str(), joined(missing).c_str());
-  for (const Left &u : unfit)
-    keepnote(notes, "%s: left out, does not compile: %s (%s)", output.c_str(), u.name.c_str(), u.message.c_str());
+         "for: %s", output.c_str(), joined(g.sealed).c_str());
+  std::vector<std::string> computed;
+  for (const Site &s : g.sites)
+    if (s.name.empty()) computed.push_back(where(s));
+  if (!computed.empty())
+    keepnote(notes, "%s: required by a computed name, so not bundled, at %s; bundle such modules with "
+             "-m NAME or -m 'PREFIX.*'", output.c_str(), joined(computed).c_str());
+  if (!u.elsewhere.empty())
+    keepnote(notes, "%s: not bundled, looked for where it runs: %s", output.c_str(), joined(u.elsewhere).c_str());
+  if (!u.allowed.empty())
+    keepnote(notes, "%s: not shipped, as asked (--allow-missing): %s", output.c_str(), joined(u.allowed).c_str());
+  if (!u.optional.empty())
+    keepnote(notes, "%s: optional (required in a pcall), not found: %s", output.c_str(), joined(u.optional).c_str());
+  for (const Left &l : g.unfit)
+    keepnote(notes, "%s: left out, does not compile: %s (%s)", output.c_str(), l.name.c_str(), l.message.c_str());
 }
 
 
@@ -172,13 +246,11 @@ static void travelnote(std::string *notes, const std::string &output, const std:
 ** was bundled and what was not, and what travels beside the program. */
 static void summarise(std::string *notes, const Job &job, const std::string &output,
                       const Compiled &script, const std::string &text, int droppedline,
-                      const std::vector<Module> &found, const std::vector<std::string> &missing,
-                      const std::vector<Left> &unfit, const std::vector<std::string> &sealed,
-                      const std::vector<Dep> &deps) {
+                      const Gathered &g, const Unmet &u, const std::vector<Dep> &deps) {
   if (droppedline)
     keepnote(notes, "%s: the script's \"#\" line is left out: the launcher runs a precompiled "
              "chunk only without it", output.c_str());
-  summary(notes, output, found, missing, unfit, sealed);
+  summary(notes, output, g, u);
   std::vector<std::string> needs;
   for (const Require &r : script.needs)
     if (!r.name.empty()) needs.push_back(r.name);
@@ -187,6 +259,16 @@ static void summarise(std::string *notes, const Job &job, const std::string &out
              "requires must travel beside the program%s%s", output.c_str(), needs.empty() ? "" : ": ",
              joined(needs).c_str());
   travelnote(notes, output, deps, job.withdeps);
+}
+
+
+/* The prelude's part that tells where the program looks for modules. */
+static void sealing(Bundle *b, const Job &job, int kind, const Natives &natives) {
+  b->kind = job.systemmodules ? BUNDLE_SYSTEM : BUNDLE_SEALED;
+  b->path = kind == 'P' ? "!\\?.lua;!\\?\\init.lua" : "!/?.lua;!/?/init.lua";
+  b->cpath = kind == 'P' ? "!\\?.dll" : "!/?.so";
+  for (const Dep &d : natives.deps) b->beside.push_back(d.rel);
+  b->preload = natives.preload;
 }
 
 
@@ -246,24 +328,28 @@ int makeprogram(const Job &job) {
   std::string real = fromstdin ? "" : throughlink(job.script);
   std::string dir(real, 0, folderlen(real));
   const char *scriptdir = fromstdin ? NULL : dir.c_str();
-  std::vector<Module> found;
-  std::vector<std::string> missing, sealed;
-  std::vector<Left> unfit;
+  Gathered g;
   std::string chunk = text;
-  if (!job.plain && !precompiled(text) && hashline(text) != std::string::npos) {
-    gather(job, script, scriptdir, &found, &missing, &unfit, &sealed);
-    chunk = makebundle(fromstdin ? "stdin.lua" : std::string(job.script + folderlen(job.script, 1)), text, found);
+  int bundling = !job.plain && !precompiled(text) && hashline(text) != std::string::npos;
+  if (bundling) gather(job, script, fromstdin ? "stdin" : job.script, scriptdir, &g);
+  Natives natives = travellers(job.launcher, nativepath(scriptdir, job.tooldir, job.launcher), g.missing);
+  Unmet u = unmet(job, g, natives);
+  if (bundling) {
+    Bundle b;
+    b.script = fromstdin ? "stdin.lua" : std::string(job.script + folderlen(job.script, 1));
+    b.modules = g.found;
+    sealing(&b, job, readimage(job.launcher).kind, natives);
+    chunk = makebundle(b, text);
     std::string message = compilescript(chunk, "=").message;
     if (!message.empty()) die("the bundled program does not compile: %s", message.c_str());
     fitstrailer("the bundled program", (int64_t)chunk.size());
   }
-
-  std::vector<Dep> deps = travellers(job.launcher, nativepath(scriptdir, job.tooldir), missing);
+  const std::vector<Dep> &deps = natives.deps;
   /* Everything to say is made before the program gets its name. */
   std::string notes;
-  summarise(&notes, job, output, script, text, droppedline, found, missing, unfit, sealed, deps);
+  summarise(&notes, job, output, script, text, droppedline, g, u, deps);
   if (!job.check) {
-    checkoutput(target, output, job, found, unfit);
+    checkoutput(target, output, job, g.found, g.unfit);
     /* What travels beside the program is copied first: the program appears
     ** only once all it needs is there. */
     if (job.withdeps) {

@@ -14,6 +14,8 @@ struct Job {
   int plain;                          /* the script's bytes, nothing bundled */
   int withdeps;                       /* copy what the program needs beside it */
   int check;                          /* compile and scan, write nothing */
+  int systemmodules;                  /* the program searches the target's folders too */
+  std::vector<std::string> allowmissing;  /* --allow-missing, in order */
   const char *tooldir;                /* this tool's folder, with its separator, or "" */
 };
 

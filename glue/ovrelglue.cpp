@@ -36,7 +36,7 @@ extern "C" {
 
 static const char usage[] =
     "usage: ovrelglue SCRIPT -o OUTPUT [-I TEMPLATE]... [-m NAME]... [--plain] [--launcher PATH]\n"
-    "                 [--with-deps]\n"
+    "                 [--with-deps] [--system-modules] [--allow-missing NAME]...\n"
     "       ovrelglue SCRIPT --check [-o OUTPUT] [-I TEMPLATE]... [-m NAME]... [--launcher PATH]\n"
     "       ovrelglue --show FILE\n"
     "       ovrelglue --extract FILE DIR\n"
@@ -45,10 +45,13 @@ static const char usage[] =
     "Writes OUTPUT as a self-running program: the launcher, then the script,\n"
     "then a 16-byte trailer; OUTPUT is marked executable.  Every Lua module that\n"
     "SCRIPT requires by a literal name, and every module those require, is\n"
-    "bundled into the script; a module not found as Lua source (a native one)\n"
-    "is looked for where the program runs, and the summary on standard error\n"
-    "names it.  Every file is compiled first: one that does not compile is\n"
-    "refused.  SCRIPT - reads the script from standard input.\n"
+    "bundled into the script; a native module must lie beside the program\n"
+    "where it runs, and the summary on standard error names it.  The program\n"
+    "looks for modules in its bundle and its own folder only, so a module\n"
+    "required by a literal name that is neither bundled nor found as a native\n"
+    "module is refused, unless its require is in a pcall.  Every file is\n"
+    "compiled first: one that does not compile is refused.  SCRIPT - reads the\n"
+    "script from standard input.\n"
     "\n"
     "  -o OUTPUT        the program to write (not -).  An OUTPUT that is a\n"
     "                   symbolic link is written through to the link's target;\n"
@@ -71,6 +74,12 @@ static const char usage[] =
     "                   this tool's, then LUA_CPATH or the engine's default),\n"
     "                   and the libraries they load; a different file already\n"
     "                   there is not replaced.  Without it, the summary names them\n"
+    "  --system-modules the program also searches the module folders of the\n"
+    "                   machine it runs on (LUA_PATH, LUA_CPATH or the engine's\n"
+    "                   defaults, after its own folder); a module not found here\n"
+    "                   is then no error\n"
+    "  --allow-missing NAME  ship without module NAME, which the program's\n"
+    "                   literal require would not find\n"
     "\n"
     "--show prints the offset, length and first line of the script that FILE\n"
     "carries, and every module bundled in it, without running it.  --extract\n"
@@ -107,6 +116,11 @@ static void doargs(int argc, char **argv, Args *a) {
       a->job.withdeps = 1;
     } else if (strcmp(o, "--check") == 0) {
       a->job.check = 1;
+    } else if (strcmp(o, "--system-modules") == 0) {
+      a->job.systemmodules = 1;
+    } else if (strcmp(o, "--allow-missing") == 0) {
+      if (i + 1 >= argc) die("%s needs a module name (try --help)", o);
+      a->job.allowmissing.push_back(argv[++i]);
     } else if (strcmp(o, "-I") == 0 || strcmp(o, "-m") == 0) {
       if (i + 1 >= argc) die("%s needs a %s (try --help)", o, o[1] == 'I' ? "template" : "module name");
       (o[1] == 'I' ? a->job.includes : a->job.modules).push_back(argv[++i]);
@@ -147,7 +161,8 @@ static int run(int argc, char **argv) {
   doargs(argc, argv, &a);
   Job &job = a.job;
   int making = job.script || job.output || job.launcher || job.plain || job.withdeps || job.check ||
-               !job.includes.empty() || !job.modules.empty();
+               job.systemmodules || !job.includes.empty() || !job.modules.empty() ||
+               !job.allowmissing.empty();
   if (a.help) {
     fputs(usage, stdout);
     return 0;
@@ -172,6 +187,8 @@ static int run(int argc, char **argv) {
     die("-o -: a program is not written to standard output; name a file");
   if (job.plain && (!job.includes.empty() || !job.modules.empty()))
     die("--plain bundles nothing: it takes no -I or -m");
+  if (job.plain && (job.systemmodules || !job.allowmissing.empty()))
+    die("--plain keeps the launcher's module paths: it takes no --system-modules or --allow-missing");
   std::string dir = tooldir(argv[0]);
   std::string beside = dir + OVRELGLUE_LAUNCHER;
   if (!job.launcher && dir.empty())

@@ -79,7 +79,14 @@ int showprogram(const char *path) {
     for (const Module &m : b.modules)
       out += "module: " + printable(m.name, 200) + " from " + printable(m.source, 4096) + " (" +
              std::to_string(m.size) + " bytes)\n";
+    if (b.kind == BUNDLE_SEALED)
+      out += "modules: sealed, from its bundle and its own folder only\n";
+    else if (b.kind == BUNDLE_SYSTEM)
+      out += "modules: from its bundle, its own folder, then the system's (--system-modules)\n";
+    for (const std::string &rel : b.beside) out += "beside it: " + printable(rel, 4096) + "\n";
   }
+  if (!bundle)
+    out += "modules: the launcher's paths, not sealed\n";
   fwrite(out.data(), 1, out.size(), stdout);
   return 0;
 }

@@ -12,6 +12,7 @@
 // them names the program's folder; an entry the user writes is kept as
 // written.
 #include "ovrel.h"
+#include "app.h"
 
 #include <lualib.h>
 #include <stdlib.h>
@@ -118,4 +119,5 @@ void ovrel_openlibs(lua_State *L) {
     setpath(L, pkg, dir, "cpath", LUA_CPATH, OWN_CPATH, LUA_CPATH_DEFAULT);
   }
   lua_settop(L, top);
+  app_preload(L);
 }

@@ -136,7 +136,8 @@ OVREL_API void ovrel_register(lua_State *L, const char *libname,
                               const luaL_Reg *l);
 
 /* The standard libraries, with the running program's folder on the module
-** paths where the engine's Windows defaults have it. */
+** paths where the engine's Windows defaults have it, and the module
+** "ovrel.app" preloaded: the program's own file and folder. */
 OVREL_API void ovrel_openlibs(lua_State *L);
 
 

@@ -139,30 +139,38 @@ void *luai_loadlibrary (const char *name) {
 
 
 /*
-** Pushes the folder of the running program, in UTF-8, and returns it.
-** The buffers are the runtime's own, so that an allocation that fails
-** (and raises) leaks nothing.  Raises only when the system names no file
-** or a name without a folder.
+** Pushes the running program's own file, in UTF-8, and returns it.  The
+** buffers are the runtime's own, so that an allocation that fails (and
+** raises) leaks nothing.  Raises only when the system names no file or a
+** name without a folder.
 */
-const char *luai_pushprogdir (lua_State *L) {
+const char *luai_pushprogpath (lua_State *L) {
   DWORD size = MAX_PATH;
-  wchar_t *w, *slash;
-  char *dir;
+  wchar_t *w;
+  char *path;
   int bytes, got;
   for (;;) {
     w = (wchar_t *)lua_newuserdata(L, size * sizeof(wchar_t));  /* w */
     if ((got = widepath_module(w, &size)) >= 0) break;
     lua_pop(L, 1);
   }
-  if (got == 0 || (slash = wcsrchr(w, L'\\')) == NULL)
+  if (got == 0 || wcsrchr(w, L'\\') == NULL)
     luaL_error(L, "unable to get ModuleFileName");
-  *slash = L'\0';
   bytes = WideCharToMultiByte(CP_UTF8, 0, w, -1, NULL, 0, NULL, NULL);
   if (bytes == 0) luaL_error(L, "unable to get ModuleFileName");
-  dir = (char *)lua_newuserdata(L, (size_t)bytes);  /* w dir */
-  WideCharToMultiByte(CP_UTF8, 0, w, -1, dir, bytes, NULL, NULL);
-  lua_pushstring(L, dir);  /* w dir text */
-  lua_replace(L, -3);  /* text dir */
+  path = (char *)lua_newuserdata(L, (size_t)bytes);  /* w path */
+  WideCharToMultiByte(CP_UTF8, 0, w, -1, path, bytes, NULL, NULL);
+  lua_pushstring(L, path);  /* w path text */
+  lua_replace(L, -3);  /* text path */
   lua_pop(L, 1);  /* text */
+  return lua_tostring(L, -1);
+}
+
+
+/* Pushes the folder of the running program, in UTF-8, and returns it. */
+const char *luai_pushprogdir (lua_State *L) {
+  const char *path = luai_pushprogpath(L);
+  lua_pushlstring(L, path, (size_t)(strrchr(path, '\\') - path));
+  lua_replace(L, -2);
   return lua_tostring(L, -1);
 }

@@ -58,11 +58,13 @@ put() { bytes "$4" "$3" | dd of="$1" bs=1 seek="$2" conv=notrunc status=none; }
 # puttext FILE AT TEXT: the bytes of TEXT (printf %b) at offset AT.
 puttext() { printf '%b' "$3" | dd of="$1" bs=1 seek="$2" conv=notrunc status=none; }
 
-# mkelf FILE BITS TAG=TEXT...: a little-endian ELF file of 32 or 64 bits
-# whose dynamic section holds those entries (1 needed, 15 rpath, 29
-# runpath, 14 soname) and a closing one.  At fixed offsets: the header, at
+# mkelf FILE BITS TAG=TEXT...: a little-endian ELF file of 32 or 64 bits,
+# for the default launcher's machine, whose dynamic section holds those
+# entries (1 needed, 15 rpath, 29 runpath, 14 soname) and a closing one.
+# At fixed offsets: the header, at
 # 64 the section headers (none, the dynamic section, its strings), the
 # entries, the strings.
+MACHINE=$(od -An -tu2 -j18 -N2 "$DEFAULT_LAUNCHER")
 mkelf() {
   local file=$1 bits=$2 w=8 sh=64 o=24 entry tag text at=1 n=0
   shift 2
@@ -73,6 +75,7 @@ mkelf() {
   puttext "$file" 0 '\x7fELF'
   put "$file" 4 1 $(( bits / 32 ))
   put "$file" 5 1 1
+  put "$file" 18 2 "$MACHINE"
   put "$file" $(( w == 8 ? 0x28 : 0x20 )) "$w" 64
   put "$file" $(( w == 8 ? 0x3a : 0x2e )) 2 "$sh"
   put "$file" $(( w == 8 ? 0x3c : 0x30 )) 2 3
@@ -128,7 +131,7 @@ group_run() {
   native || needs="ovrel.dll, numhash.dll"
   glue src/main.lua -o "prog$EXE"
   expect "glue: the summary names what is bundled, what is not, and what must travel" 0 "" \
-    "ovrelglue: prog$EXE: bundled 3 modules: pkg, pkg.sub, crlf"$'\n'"ovrelglue: prog$EXE: not bundled, looked for where it runs: absent, numhash"$'\n'"ovrelglue: prog$EXE: needs beside it where it runs (--with-deps copies them): $needs"
+    "ovrelglue: prog$EXE: bundled 3 modules: pkg, pkg.sub, crlf"$'\n'"ovrelglue: prog$EXE: optional (required in a pcall), not found: absent"$'\n'"ovrelglue: prog$EXE: needs beside it where it runs (--with-deps copies them): $needs"
   ship "prog$EXE"
 
   run "$T/app" "./prog$EXE" "$T/app/prog$EXE" A B
@@ -248,6 +251,8 @@ script: main.lua ($(wc -c < "$T/src/main.lua") bytes)
 module: pkg from src/pkg/init.lua ($(wc -c < "$T/src/pkg/init.lua") bytes)
 module: pkg.sub from src/pkg/sub.lua ($(wc -c < "$T/src/pkg/sub.lua") bytes)
 module: crlf from src/crlf.lua ($(wc -c < "$T/src/crlf.lua") bytes)
+modules: sealed, from its bundle and its own folder only
+$(native && printf 'beside it: %s\n' numhash.so libovrel.so.1 || printf 'beside it: %s\n' ovrel.dll numhash.dll)
 " ""
 
   mkdir "$T/out"
@@ -385,11 +390,11 @@ module: crlf from src/crlf.lua ($(wc -c < "$T/src/crlf.lua") bytes)
            's/,{"b"/{"b"/' 's/return 2\\n"}/return 2"/' 's/"hb\/b.lua",/"hb\/b.lua"/' \
            's/"b","b.lua"/"b"."b.lua"/' 's/"b","b.lua"/"b",b.lua"/' 's/"b.lua","hb/"b.lua"."hb/' \
            's/,"hb\/b.lua"/,hb\/b.lua"/' 's/local m={"main.lua"/local m={main/' \
-           's/ in the bundle/ in it/' 's/ovrelglue 2/ovrelglue 1/' \
+           's/ in the bundle/ in it/' 's/ovrelglue 3/ovrelglue 2/' 's/local x={true,/local x={1,/' \
            'cut|n"}' 'cut|"}'; do
     spoilt "${e%%|*}" "${e#*|}"
     glue --show spoilt
-    expect "no bundle: $e" 0 "offset: $image"$'\n'"length: $(wc -c < "$T/hb/s.lua")"$'\nfirst line: #!/x\n' ""
+    expect "no bundle: $e" 0 "offset: $image"$'\n'"length: $(wc -c < "$T/hb/s.lua")"$'\nfirst line: #!/x\n'"$PLAINSHOW" ""
   done
   glue --extract spoilt spoiltout
   expect "and its chunk is extracted as it is" 0 $'spoiltout/script.lua\n' ""
@@ -397,9 +402,16 @@ module: crlf from src/crlf.lua ($(wc -c < "$T/src/crlf.lua") bytes)
   spoilt cut $'\n'
   glue --extract spoilt lineout
   expect "a chunk of one line without its end is no bundle either" 0 $'lineout/script.lua\n' ""
-  spoilt 's/ovrelglue 2/ovrelglue 1/; s/if t:byte(2)==27 then t=t:sub(2) end end return as(ld(t,"="/end return as(ld(t,"@"/'
-  glue --show spoilt
-  expect "a bundle of the first format still reads back" 0 "offset: $image
+  # The formats of earlier versions, made from this one's: without the
+  # sealing, then with the first chunk names.
+  local older='s/ovrelglue 3/ovrelglue 2/; s/\} local x=.*?table\.insert\(p\.loaders/} local s,ld,as={},loadstring,assert for i=2,#m do s[m[i][1]]=m[i] end table.insert(package.loaders/; s/ end local f=n:gsub.*?end end end return "/ end return "/'
+  local format
+  for format in second first; do
+    perl -pe "$older" "$T/hb.chunk" > "$T/hb/s.lua"
+    [[ $format == first ]] && sed -i 's/ovrelglue 2/ovrelglue 1/; s/if t:byte(2)==27 then t=t:sub(2) end end return as(ld(t,"="/end return as(ld(t,"@"/' "$T/hb/s.lua"
+    mkprog "$T/spoilt" "$T/hb/s.lua"
+    glue --show spoilt
+    expect "a bundle of the $format format still reads back" 0 "offset: $image
 length: $(wc -c < "$T/hb/s.lua")
 first line: #!/x
 script: main.lua ($(wc -c < "$T/hb/main.lua") bytes)
@@ -407,6 +419,7 @@ module: a from hb/a.lua (8 bytes)
 module: b from hb/b.lua (9 bytes)
 module: c from hb/c.lua (8 bytes)
 " ""
+  done
   for e in 's/,"b.lua",/,"..\/b.lua",/|carries module b as ../b.lua, a path outside the folder' \
            's/,"b.lua",/,"a.lua",/|carries two different files as a.lua' \
            's/"main.lua"/"x\/main.lua"/|names its script x/main.lua, which is no plain file name' \
@@ -514,8 +527,11 @@ group_options() {
   expect "a script from standard input, modules through -I" 0 "" \
     "$(travelled "ovrelglue: fromstdin$EXE: bundled 2 modules: pkg.sub, pkg" "fromstdin$EXE")"
   run "$T" ovrelglue "$GLUE" - --check < "$T/stdin.lua"
-  expect "checked, it is named stdin" 0 "" \
-    "$(travelled "ovrelglue: stdin: not bundled, looked for where it runs: pkg.sub" stdin)"
+  expect "checked, it is named stdin, and what it requires must be found" 1 "" \
+    "ovrelglue: neither bundled nor found as a native module: pkg.sub (stdin:1); the program would not find it where it runs (--allow-missing NAME ships without one, --system-modules looks for them there)"
+  run "$T" ovrelglue "$GLUE" - --check --allow-missing pkg.sub < "$T/stdin.lua"
+  expect "unless it may be missing" 0 "" \
+    "$(travelled "ovrelglue: stdin: not shipped, as asked (--allow-missing): pkg.sub" stdin)"
   ship "fromstdin$EXE"
   run "$T/app" "./fromstdin$EXE" "$T/app/fromstdin$EXE"
   expect "it runs" 0 $'pkg.sub\n' ""
@@ -615,7 +631,7 @@ ovrelglue: src/usesstripped.lua: precompiled without debug data, so the modules 
     put "$T/signedprog.exe" "$entry" 4 $(( glued + 4 ))
     put "$T/signedprog.exe" $(( entry + 4 )) 4 32
     glue --show signedprog.exe
-    expect "show finds the trailer of a signed program" 0 $'offset: 1064\nlength: 8\nfirst line: print(1)\n' ""
+    expect "show finds the trailer of a signed program" 0 $'offset: 1064\nlength: 8\nfirst line: print(1)\n'"$PLAINSHOW" ""
     put "$T/signedprog.exe" $(( glued + 1 )) 1 1
     glue --show signedprog.exe
     expect "not behind bytes that are no padding" 1 "" "ovrelglue: signedprog.exe carries no script (no trailer)"
@@ -686,7 +702,7 @@ group_deps() {
   sources
   local mod=numhash.so needs="numhash.so, libovrel.so.1" said
   native || { mod=numhash.dll; needs="ovrel.dll, numhash.dll"; }
-  said="ovrelglue: empty/prog$EXE: bundled 3 modules: pkg, pkg.sub, crlf"$'\n'"ovrelglue: empty/prog$EXE: not bundled, looked for where it runs: absent, numhash"$'\n'"ovrelglue: empty/prog$EXE: copied beside it, as it needs them where it runs: $needs"
+  said="ovrelglue: empty/prog$EXE: bundled 3 modules: pkg, pkg.sub, crlf"$'\n'"ovrelglue: empty/prog$EXE: optional (required in a pcall), not found: absent"$'\n'"ovrelglue: empty/prog$EXE: copied beside it, as it needs them where it runs: $needs"
   mkdir "$T/empty" "$T/taken"
   glue src/main.lua -o "empty/prog$EXE" --with-deps
   expect "--with-deps: the summary names what it copied" 0 "" "$said"
@@ -729,42 +745,39 @@ group_deps() {
   mkelf "$T/n/lib/libtwo.so" 64 1="${ld##*/}" 29="${ld%/*}"
   glue n/use.lua --check
   expect "libraries are read from the dynamic sections of ELF files of 64 and 32 bits" 0 "" \
-    "ovrelglue: n/use.lua: not bundled, looked for where it runs: m
-ovrelglue: n/use.lua: needs beside it where it runs (--with-deps copies them): m.so, lib/libone.so, lib/libtwo.so"
+    "ovrelglue: n/use.lua: needs beside it where it runs (--with-deps copies them): m.so, lib/libone.so, lib/libtwo.so"
   mkdir "$T/nout"
   glue n/use.lua -o nout/prog --with-deps
   truth "each is copied where the run-path that found it leads from the copy" \
     cmp -s "$T/n/lib/libtwo.so" "$T/nout/lib/libtwo.so"
 
-  # Only the library folders themselves are the system's.
-  local gconv=${libc%/*}/gconv/gconv-modules
-  if [[ -f /usr/lib/os-release && -f $gconv ]]; then
-    mkelf "$T/n/m.so" 64 1=os-release 1=gconv-modules 29="/usr/lib:${gconv%/*}"
-    glue n/use.lua --check
-    expect "a library below a system folder's own travels" 0 "" \
-      "ovrelglue: n/use.lua: not bundled, looked for where it runs: m
-ovrelglue: n/use.lua: needs beside it where it runs (--with-deps copies them): m.so, gconv-modules"
-  fi
-
-  # A hostile image yields fewer names, never a failure: each case spoils
-  # the fields at AT:WIDTH:VALUE of a module that needs libnext.so beside it.
-  printf '%070d' 0 > "$T/n/libnext.so"
+  # A hostile image yields fewer names, never a crash: each case spoils the
+  # fields at AT:WIDTH:VALUE of a module that needs libnext.so beside it.
+  # One of another class or byte order is no module for the launcher; one
+  # that names libnext.so but not where it lies is refused with its name.
+  mkelf "$T/n/libnext.so" 64
+  local gone="ovrelglue: neither bundled nor found as a native module: m (n/use.lua:1); the program would not find it where it runs (--allow-missing NAME ships without one, --system-modules looks for them there)"
+  local lost="ovrelglue: n/m.so needs libnext.so, which is not found"
   local hostile=(
-    "a class of its own|4:1:3" "big-endian|5:1:2" "section headers too small|58:2:63"
+    "a class of its own|4:1:3|gone" "big-endian|5:1:2|gone" "section headers too small|58:2:63"
     "no section headers|60:2:0" "a section table past 16 MB|58:2:65535 60:2:65535"
     "section headers past the end|40:8:$(( 1 << 40 ))" "section headers past any offset|40:8:-1"
     "no dynamic section|132:4:3" "its strings in no section|168:4:3"
     "a dynamic section past 16 MB|160:8:$(( 1 << 25 ))" "a dynamic section past the end|152:8:$(( 1 << 40 ))"
     "names past its strings|224:8:1" "strings past the end|216:8:$(( 1 << 40 ))"
-    "entries that stop short of the run-path|160:8:24")
-  local h f at width value magic
+    "entries that stop short of the run-path|160:8:24|lost")
+  local h f at width value magic spoils
   for h in "${hostile[@]}"; do
     mkelf "$T/n/m.so" 64 1=libnext.so 29='$ORIGIN'
-    for f in ${h#*|}; do IFS=: read -r at width value <<< "$f"; put "$T/n/m.so" "$at" "$width" "$value"; done
+    spoils=${h#*|}
+    for f in ${spoils%%|*}; do IFS=: read -r at width value <<< "$f"; put "$T/n/m.so" "$at" "$width" "$value"; done
     glue n/use.lua --check
-    expect "an ELF file with ${h%%|*}" 0 "" \
-      "ovrelglue: n/use.lua: not bundled, looked for where it runs: m
-ovrelglue: n/use.lua: needs beside it where it runs (--with-deps copies them): m.so"
+    case $h in
+      *gone) expect "an ELF file with ${h%%|*}" 1 "" "$gone" ;;
+      *lost) expect "an ELF file with ${h%%|*}" 1 "" "$lost" ;;
+      *) expect "an ELF file with ${h%%|*}" 0 "" \
+           "ovrelglue: n/use.lua: needs beside it where it runs (--with-deps copies them): m.so" ;;
+    esac
   done
   # Strings may run past the table's end: each name ends at its NUL.
   mkelf "$T/n/m.so" 64 1=libnext.so 29='$ORIGIN'
@@ -772,43 +785,57 @@ ovrelglue: n/use.lua: needs beside it where it runs (--with-deps copies them): m
   head -c 300 /dev/zero >> "$T/n/m.so"
   glue n/use.lua --check
   expect "names end at their NUL" 0 "" \
-    "ovrelglue: n/use.lua: not bundled, looked for where it runs: m
-ovrelglue: n/use.lua: needs beside it where it runs (--with-deps copies them): m.so, libnext.so"
+    "ovrelglue: n/use.lua: needs beside it where it runs (--with-deps copies them): m.so, libnext.so"
 
   # Copying into the module's own folder leaves it be; a folder where a
   # library goes is refused before anything is written.
   mkelf "$T/n/m.so" 64 1=libnext.so 29='$ORIGIN'
   glue n/use.lua -o n/prog --with-deps
-  expect "--with-deps beside the module itself" 0 "" "ovrelglue: n/prog: not bundled, looked for where it runs: m
-ovrelglue: n/prog: copied beside it, as it needs them where it runs: m.so, libnext.so"
+  expect "--with-deps beside the module itself" 0 "" "ovrelglue: n/prog: copied beside it, as it needs them where it runs: m.so, libnext.so"
   mkdir -p "$T/in/libnext.so"
   glue n/use.lua -o in/prog --with-deps
   expect "a folder in a library's place is refused" 1 "" \
     "ovrelglue: in/libnext.so is already there and differs from n/libnext.so; it is not replaced"
   truth "and nothing is written" test ! -e "$T/in/prog" -a ! -e "$T/in/m.so"
 
-  # Here no DLL is looked for, but the import table of a PE module is
-  # read all the same, and safely: PE32, PE32+, and spoilt ones (offsets
-  # for PE32, whose data directories start at 184 and sections at 312).
+  # A PE module for a PE launcher, beside which lies the runtime: its
+  # import table is read safely, PE32, PE32+ and spoilt ones (offsets for
+  # PE32, whose data directories start at 184 and sections at 312).  A
+  # file spoilt past being an image is no module for it.
   rm "$T/n/m.so"
-  hostile=("PE32|" "PE32+|" "its header past the end|60:4:100000" "no PE signature|64:1:0"
-    "an optional header of no known kind|88:2:0x10c" "an optional header too small|84:2:16"
+  mkpe "$T/n/l.exe" 0x10b ovrel.dll KERNEL32.dll
+  mkpe "$T/n/ovrel.dll" 0x10b KERNEL32.dll
+  hostile=("PE32|" "PE32+|" "its header past the end|60:4:100000|gone" "no PE signature|64:1:0|gone"
+    "an optional header of no known kind|88:2:0x10c|gone" "an optional header too small|84:2:16"
     "one data directory|180:4:1" "no import table|192:4:0" "no sections|70:2:0"
     "a section table past the end|70:2:65535" "imports in no section|192:4:0x9000"
     "imports past the end|332:4:$(( 1 << 31 ))" "a name in no section|524:4:0x9000"
-    "a name below every section|524:4:16" "its header cut short|60:4:1020 1020:4:17744"
+    "a name below every section|524:4:16" "its header cut short|60:4:1020 1020:4:17744|gone"
     "an import table that never ends|328:4:0x20000 332:4:1024")
   for h in "${hostile[@]}"; do
     magic=0x10b
     [[ ${h%%|*} == PE32+ ]] && magic=0x20b
-    mkpe "$T/n/m.so" "$magic" ovrel.dll KERNEL32.dll
-    for f in ${h#*|}; do IFS=: read -r at width value <<< "$f"; put "$T/n/m.so" "$at" "$width" "$value"; done
-    [[ $h == *never* ]] && head -c $(( 0x20000 )) /dev/zero | tr '\0' '\1' >> "$T/n/m.so"
-    glue n/use.lua --check
-    expect "a PE module: ${h%%|*}" 0 "" \
-      "ovrelglue: n/use.lua: not bundled, looked for where it runs: m
-ovrelglue: n/use.lua: needs beside it where it runs (--with-deps copies them): m.so"
+    mkpe "$T/n/m.dll" "$magic" ovrel.dll KERNEL32.dll
+    spoils=${h#*|}
+    for f in ${spoils%%|*}; do IFS=: read -r at width value <<< "$f"; put "$T/n/m.dll" "$at" "$width" "$value"; done
+    [[ $h == *never* ]] && head -c $(( 0x20000 )) /dev/zero | tr '\0' '\1' >> "$T/n/m.dll"
+    glue n/use.lua --check --launcher n/l.exe
+    if [[ $h == *gone ]]; then
+      expect "a PE module: ${h%%|*}" 1 "" "$gone"
+    else
+      expect "a PE module: ${h%%|*}" 0 "" \
+        "ovrelglue: n/use.lua: needs beside it where it runs (--with-deps copies them): ovrel.dll, m.dll"
+    fi
   done
+  # Nor is a file of another kind or machine, and what a PE launcher
+  # needs must lie beside it.
+  cp "$T/n/ovrel.dll" "$T/n/m.so"
+  glue n/use.lua --check
+  expect "a PE file is no module for an ELF launcher" 1 "" "$gone"
+  rm "$T/n/ovrel.dll"
+  glue n/use.lua --check --launcher n/l.exe
+  expect "a PE launcher without its runtime beside it is refused" 1 "" \
+    "ovrelglue: n/l.exe needs ovrel.dll, which is not found beside it"
 
   mkdir "$T/alone"
   printf 'return {hi = function(x) return "hi " .. x end}' > "$T/src/util.lua"

@@ -128,7 +128,7 @@ group_roundtrip() {
 
   glue --show "prog$EXE"
   expect "show: offset, length and first line" 0 \
-    "offset: $(wc -c < "$LAUNCHER")"$'\n'"length: $(wc -c < "$T/s.lua")"$'\n'"first line: #!/usr/bin/env ovrelrun"$'\n' ""
+    "offset: $(wc -c < "$LAUNCHER")"$'\n'"length: $(wc -c < "$T/s.lua")"$'\n'"first line: #!/usr/bin/env ovrelrun"$'\n'"$PLAINSHOW" ""
 
   printf 'print("second")' > "$T/t.lua"
   glue t.lua -o "again$EXE" --launcher "prog$EXE" --plain
@@ -144,7 +144,7 @@ group_roundtrip() {
   glue empty.lua -o "empty$EXE" --launcher "launcher$EXE" --plain
   expect "an empty script" 0 "" "$(travelled "" "empty$EXE")"
   glue --show "empty$EXE"
-  expect "show an empty script" 0 "offset: $(wc -c < "$LAUNCHER")"$'\nlength: 0\nfirst line: \n' ""
+  expect "show an empty script" 0 "offset: $(wc -c < "$LAUNCHER")"$'\nlength: 0\nfirst line: \n'"$PLAINSHOW" ""
   runp empty
   expect "it runs and ends normally" 0 "" ""
 
@@ -159,7 +159,7 @@ group_roundtrip() {
   glue ctl.lua -o "ctl$EXE" --launcher "launcher$EXE" --plain
   glue --show "ctl$EXE"
   expect "show makes control bytes visible" 0 \
-    "offset: $(wc -c < "$LAUNCHER")"$'\nlength: 20\nfirst line: --x?\tz\n' ""
+    "offset: $(wc -c < "$LAUNCHER")"$'\nlength: 20\nfirst line: --x?\tz\n'"$PLAINSHOW" ""
 
   # Beside the launcher of the build, the tool needs no --launcher.
   glue s.lua -o "default$EXE" --plain

@@ -36,6 +36,9 @@ else
   ISDIR="Is a directory"
 fi
 
+# What --show adds for a program that carries no bundle.
+PLAINSHOW=$'modules: the launcher\'s paths, not sealed\n'
+
 # T: the folder the cases work in; R: where a run's output is kept.
 T=$(mktemp -d "${TMPDIR:-/tmp}/ovrelrun-test.XXXXXX")
 T=$(cd "$T" && pwd -P)  # the launcher reports physical paths
