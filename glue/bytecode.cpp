@@ -11,17 +11,17 @@
 // Each function is walked once, in the order of its code, keeping what
 // each register is known to hold: require, pcall, _G, a string constant,
 // or nothing known.  require, pcall and _G come as globals, as fields of
-// _G, or as locals and upvalues: a local or upvalue named after one of
-// them, or a local that holds one when it starts (it counts as that for
-// its whole life), or an upvalue made from such a local.  A call of
-// require with one argument, or of pcall with require first, is a
-// require: of a literal name when the argument is a string constant
-// loaded for the call, else of a name computed at run time.  The walk
-// follows no branches: where a jump forward lands, a register written
-// between the jump and there is not known; where only jumps lead, none
-// is.  A loop's head keeps what falls into it, as nothing the compiler
-// leaves in a register outlives its statement.  Names come in the order
-// of the source: a nested function's where its closure is made.
+// _G, as a local named after one of them or that holds one when it starts
+// (it counts as that for its whole life), or as an upvalue made from such
+// a local or upvalue.  A call of require with one argument, or of pcall
+// with require first, is a require: of a literal name when the argument
+// is a string constant loaded for the call, else of a name computed at
+// run time.  The walk follows no branches: where a jump forward lands, a
+// register written between the jump and there is not known; where only
+// jumps lead, none is.  A loop's head keeps what falls into it, as
+// nothing the compiler leaves in a register outlives its statement.
+// Names come in the order of the source: a nested function's where its
+// closure is made.
 //
 // Every read is bounded by the chunk, and nesting by a depth; each
 // function is walked once: a crafted file yields fewer names and a "not
@@ -155,7 +155,7 @@ struct Held {
 ** held when it started; any other as the walk last left it. */
 struct Walk {
   const Function *f;
-  std::vector<Held> up;       /* what each upvalue holds */
+  std::vector<Held> up;       /* what each upvalue holds, as its closure was made */
   std::vector<Held> reg;      /* REGISTERS of them */
   std::vector<int64_t> wrote; /* the pc that last wrote each register */
   std::vector<size_t> live;   /* the locals alive, by register */
@@ -281,11 +281,6 @@ static void calls(const Function &f, const std::vector<Held> &up, std::vector<Re
   Walk w;
   w.f = &f;
   w.up = up;
-  for (size_t u = 0; u < f.upvalues.size(); u++) {
-    int kind = kindof(&f.upvalues[u]);
-    if (u >= w.up.size()) w.up.resize(u + 1, Held{NOTHING, 0});
-    if (kind != NOTHING) w.up[u].kind = kind;
-  }
   w.reg.assign(REGISTERS, Held{NOTHING, 0});
   w.wrote.assign(REGISTERS, -1);
   w.alias.assign(f.locals.size(), NOTHING);
@@ -303,9 +298,7 @@ static void calls(const Function &f, const std::vector<Held> &up, std::vector<Re
       if (f.locals[next].endpc <= pc || w.live.size() >= REGISTERS) continue;
       uint32_t at = (uint32_t)w.live.size();
       int kind = kindof(&f.locals[next].name);
-      /* a local function starts before its closure is made */
-      if (kind == NOTHING && !(OPCODE(i) == OP_CLOSURE && a == at) && w.reg[at].kind != STRING)
-        kind = w.reg[at].kind;
+      if (kind == NOTHING && w.reg[at].kind != STRING) kind = w.reg[at].kind;
       w.alias[next] = kind;
       w.live.push_back(next);
     }
