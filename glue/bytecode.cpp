@@ -227,7 +227,8 @@ static std::vector<int64_t> joins(const Function &f) {
         since[pc + 1] = -1;
         break;
     }
-    if (to > (int64_t)pc && to < (int64_t)f.code.size()) since[(size_t)to] = std::min(since[(size_t)to], (int64_t)pc);
+    if (to > (int64_t)pc && to < (int64_t)f.code.size())
+      since[(size_t)to] = std::min(since[(size_t)to], (int64_t)pc);
     tested = OPCODE(i) >= OP_EQ && OPCODE(i) <= OP_TESTSET;
   }
   return since;
@@ -353,7 +354,10 @@ static void calls(const Function &f, const std::vector<Held> &up, std::vector<Re
         to = 0, from = 1;
         break;
     }
-    for (uint32_t r = from; r <= to && r < REGISTERS; r++) w.reg[r] = Held{NOTHING, 0}, w.wrote[r] = (int64_t)pc;
+    for (uint32_t r = from; r <= to && r < REGISTERS; r++) {
+      w.reg[r] = Held{NOTHING, 0};
+      w.wrote[r] = (int64_t)pc;
+    }
     if (v.kind != NOTHING && a < REGISTERS) w.reg[a] = v;
   }
   /* a nested function no closure makes, at the end */
