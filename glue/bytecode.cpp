@@ -1,24 +1,34 @@
-// bytecode.cpp: the modules a compiled chunk requires by a literal name.
+// bytecode.cpp: the modules a compiled chunk requires.
 //
 // The tool reads requires only here, from the engine's own compilation of
 // every file, source and precompiled alike: what the engine takes as a
-// call is what counts, and comments, strings and computed names are the
-// engine's business, never guessed from text.  A compiled chunk keeps its
-// calls as instructions.  `require "a.b"` is
-// a load of require into some register (GETGLOBAL of the constant
-// "require", or MOVE or GETUPVAL of a local or upvalue of that name), a
-// LOADK of the constant "a.b" into the next one and a CALL (or TAILCALL) of
-// the first with one argument; `pcall(require, "a.b")` is the same one
-// register on, behind a load of pcall.  Reading the engine's dump format (a
-// header, then each function: its code, constants, nested functions and
-// debug data, which names the locals) finds these.  Names come in the order
-// of the source: a nested function's where its closure is made.
+// call is what counts, and comments, strings and fields of other tables
+// are the engine's business, never guessed from text.  Reading the
+// engine's dump format (a header, then each function: its code,
+// constants, nested functions and debug data, which names the locals)
+// gives each function's instructions.
 //
-// Every read is bounded by the chunk, and nesting by a depth: a crafted
-// file yields fewer names and a "not read" answer, never a read past its
-// end.
+// Each function is walked once, in the order of its code, keeping what
+// each register is known to hold: require, pcall, _G, a string constant,
+// or nothing known.  require, pcall and _G come as globals, as fields of
+// _G, as a local named after one of them or that holds one when it starts
+// (it counts as that for its whole life), or as an upvalue made from such
+// a local or upvalue.  A call of require with one argument, or of pcall
+// with require first, is a require: of a literal name when the argument
+// is a string constant loaded for the call, else of a name computed at
+// run time.  The walk follows no branches: where a jump forward lands, a
+// register written between the jump and there is not known; where only
+// jumps lead, none is.  A loop's head keeps what falls into it, as
+// nothing the compiler leaves in a register outlives its statement.
+// Names come in the order of the source: a nested function's where its
+// closure is made.
+//
+// Every read is bounded by the chunk, and nesting by a depth; each
+// function is walked once: a crafted file yields fewer names and a "not
+// read" answer, never a read past its end.
 #include "bytecode.h"
 
+#include <stddef.h>
 #include <stdint.h>
 #include <string.h>
 
@@ -27,16 +37,24 @@
 #include "srglue.h"  /* glue_le */
 
 /* The instruction layout of the engine: 6 bits of opcode, then A (8 bits),
-** and C (9), B (9) or Bx (18) above it. */
+** and C (9), B (9) or Bx (18) above it; sBx is Bx less its middle.  A B
+** or C of 256 and above names constant 256 less. */
 enum {
-  OP_MOVE = 0, OP_LOADK = 1, OP_GETUPVAL = 4, OP_GETGLOBAL = 5, OP_CALL = 28, OP_TAILCALL = 29,
-  OP_CLOSURE = 36
+  OP_MOVE = 0, OP_LOADK = 1, OP_LOADBOOL = 2, OP_LOADNIL = 3, OP_GETUPVAL = 4, OP_GETGLOBAL = 5,
+  OP_GETTABLE = 6, OP_SETGLOBAL = 7, OP_SETUPVAL = 8, OP_SETTABLE = 9, OP_SELF = 11, OP_JMP = 22,
+  OP_EQ = 23, OP_LT = 24, OP_LE = 25, OP_TEST = 26, OP_TESTSET = 27, OP_CALL = 28, OP_TAILCALL = 29,
+  OP_RETURN = 30, OP_FORLOOP = 31, OP_FORPREP = 32, OP_TFORLOOP = 33, OP_SETLIST = 34, OP_CLOSE = 35,
+  OP_CLOSURE = 36, OP_VARARG = 37
 };
 #define OPCODE(i) ((i) & 0x3f)
 #define ARG_A(i) (((i) >> 6) & 0xff)
 #define ARG_B(i) (((i) >> 23) & 0x1ff)
+#define ARG_C(i) (((i) >> 14) & 0x1ff)
 #define ARG_BX(i) ((i) >> 14)
+#define ARG_SBX(i) ((int64_t)ARG_BX(i) - 131071)
+#define CONSTANT 256
 
+#define REGISTERS 256  /* what A can name */
 #define MAX_DEPTH 200  /* the engine's own nesting limit is lower */
 
 struct Reader {
@@ -121,7 +139,27 @@ struct Function {
   std::vector<Local> locals;          /* in the order they start */
   std::vector<std::string> upvalues;  /* their names */
   std::vector<uint64_t> lines;        /* of each instruction, when kept */
-  std::vector<std::vector<Require>> nested;  /* what each nested function requires */
+  std::vector<Function> nested;
+  int nups;                           /* its upvalues, each made by an instruction after its closure */
+};
+
+/* What a register, local or upvalue is known to hold. */
+enum { NOTHING, REQUIRE, PCALL, GLOBALS, STRING };
+
+struct Held {
+  int kind;
+  uint32_t k;  /* the constant, for a STRING */
+};
+
+/* One function's walk.  A live local's register reads as what the local
+** held when it started; any other as the walk last left it. */
+struct Walk {
+  const Function *f;
+  std::vector<Held> up;       /* what each upvalue holds, as its closure was made */
+  std::vector<Held> reg;      /* REGISTERS of them */
+  std::vector<int64_t> wrote; /* the pc that last wrote each register */
+  std::vector<size_t> live;   /* the locals alive, by register */
+  std::vector<int> alias;     /* what each local holds for its life */
 };
 
 
@@ -138,113 +176,237 @@ static const std::string *stringk(const Function &f, uint64_t i) {
 }
 
 
-/* The name of the local in register reg at pc, counted among the locals
-** alive there, as the engine's debug library counts them. */
-static const std::string *localname(const Function &f, uint32_t reg, size_t pc) {
-  uint32_t n = reg + 1;
-  for (const Local &l : f.locals) {
-    if (l.startpc > pc) break;
-    if (pc < l.endpc && --n == 0) return &l.name;
-  }
-  return NULL;
+static int kindof(const std::string *name) {
+  if (name == NULL) return NOTHING;
+  if (*name == "require") return REQUIRE;
+  if (*name == "pcall") return PCALL;
+  return *name == "_G" ? GLOBALS : NOTHING;
 }
 
 
-/* Whether the instruction at pc loads the global, local or upvalue `name`
-** into a register. */
-static int loads(const Function &f, size_t pc, const char *name) {
+static Held value(const Walk *w, uint32_t reg) {
+  Held v = {NOTHING, 0};
+  if (reg < w->live.size()) v.kind = w->alias[w->live[reg]];
+  else if (reg < REGISTERS) v = w->reg[reg];
+  return v;
+}
+
+
+/* The instruction after the one at pc: a closure is followed by one that
+** makes each upvalue, a long SETLIST by its count. */
+static size_t following(const Function &f, size_t pc) {
   uint32_t i = f.code[pc];
-  const std::string *n = NULL;
-  switch (OPCODE(i)) {
-    case OP_GETGLOBAL: n = stringk(f, ARG_BX(i)); break;
-    case OP_MOVE: n = localname(f, ARG_B(i), pc); break;
-    case OP_GETUPVAL: n = ARG_B(i) < f.upvalues.size() ? &f.upvalues[ARG_B(i)] : NULL; break;
-  }
-  return n != NULL && *n == name;
+  if (OPCODE(i) == OP_SETLIST && ARG_C(i) == 0) return pc + 2;
+  if (OPCODE(i) == OP_CLOSURE && ARG_BX(i) < f.nested.size()) return pc + 1 + f.nested[ARG_BX(i)].nups;
+  return pc + 1;
 }
 
 
-/* The literal requires among one function's instructions: a call of
-** require with the name alone, or of pcall with require and the name
-** first, its other arguments loaded into the registers above them. */
-static void calls(const Function &f, std::vector<Require> *names) {
-  const std::vector<uint32_t> &code = f.code;
-  for (size_t i = 0; i < code.size(); i++) {
-    /* A nested function's requires where its closure is made; any that no
-    ** closure makes, at the end. */
-    if (OPCODE(code[i]) == OP_CLOSURE && ARG_BX(code[i]) < f.nested.size())
-      for (const Require &n : f.nested[ARG_BX(code[i])]) addname(names, n);
-    if (i + 2 >= code.size()) continue;
-    uint32_t base = ARG_A(code[i]), at = (uint32_t)i + 1, args = 2;
-    if (loads(f, i, "pcall") && loads(f, at, "require") && ARG_A(code[at]) == base + 1) {
-      at++;
-      args = 3;
-    } else if (!loads(f, i, "require")) {
-      continue;
+/* For each instruction a jump forward reaches, the least pc it is reached
+** from: a register written since then may hold something else on the
+** way there.  For each one only jumps reach (after an unconditional jump
+** or a return), -1: nothing is known there.  INT64_MAX for the others. */
+static std::vector<int64_t> joins(const Function &f) {
+  std::vector<int64_t> since(f.code.size() + 1, INT64_MAX);
+  int tested = 0;
+  for (size_t pc = 0; pc < f.code.size(); pc = following(f, pc)) {
+    uint32_t i = f.code[pc];
+    int64_t to = -1;
+    switch (OPCODE(i)) {
+      case OP_JMP: case OP_FORPREP:
+        to = (int64_t)pc + 1 + ARG_SBX(i);
+        if (!tested || OPCODE(i) == OP_FORPREP) since[pc + 1] = -1;
+        break;
+      case OP_EQ: case OP_LT: case OP_LE: case OP_TEST: case OP_TESTSET: case OP_TFORLOOP:
+        to = (int64_t)pc + 2;
+        break;
+      case OP_LOADBOOL:
+        if (ARG_C(i)) to = (int64_t)pc + 2;
+        break;
+      case OP_RETURN:
+        since[pc + 1] = -1;
+        break;
     }
-    uint32_t load = code[at];
-    const std::string *name = stringk(f, ARG_BX(load));
-    if (OPCODE(load) != OP_LOADK || ARG_A(load) != base + args - 1 || name == NULL) continue;
-    for (size_t j = at + 1; j < code.size() && j < at + 64; j++) {
-      uint32_t call = code[j];
-      if (OPCODE(call) == OP_CALL || OPCODE(call) == OP_TAILCALL) {
-        if (ARG_A(call) == base && (args == 2 ? ARG_B(call) == 2 : ARG_B(call) == 0 || ARG_B(call) >= 3)) {
-          Require r;
-          r.name = *name;
-          r.line = j < f.lines.size() ? (int)f.lines[j] : 0;
-          r.optional = args == 3;
-          addname(names, r);
+    if (to > (int64_t)pc && to < (int64_t)f.code.size())
+      since[(size_t)to] = std::min(since[(size_t)to], (int64_t)pc);
+    tested = OPCODE(i) >= OP_EQ && OPCODE(i) <= OP_TESTSET;
+  }
+  return since;
+}
+
+
+/* The call at pc, if it is one of require with one argument or of pcall
+** with require first: a require of the name, or of "" when the name is
+** not loaded for the call. */
+static void call(const Walk *w, size_t pc, std::vector<Require> *names) {
+  uint32_t i = w->f->code[pc], a = ARG_A(i), b = ARG_B(i), arg = a + 1;
+  Require r;
+  if (value(w, a).kind == PCALL && value(w, a + 1).kind == REQUIRE && b != 1 && b != 2) {
+    r.optional = 1;
+    arg = a + 2;
+  } else if (value(w, a).kind != REQUIRE || (b != 2 && b != 0)) {
+    return;
+  }
+  Held name = value(w, arg);
+  if (b == 0 && !r.optional && name.kind == STRING) return;  /* more than the name */
+  if (name.kind == STRING && stringk(*w->f, name.k)) r.name = *stringk(*w->f, name.k);
+  r.line = pc < w->f->lines.size() ? (int)w->f->lines[pc] : 0;
+  addname(names, r);
+}
+
+
+static void calls(const Function &f, const std::vector<Held> &up, std::vector<Require> *names);
+
+/* The closure made at pc: its upvalues hold what the locals and upvalues
+** it is made from hold.  Each nested function is walked once. */
+static void closure(const Walk *w, size_t pc, std::vector<char> *walked, std::vector<Require> *names) {
+  const Function &f = *w->f;
+  uint32_t n = ARG_BX(f.code[pc]);
+  if (n >= f.nested.size() || (*walked)[n]) return;
+  (*walked)[n] = 1;
+  std::vector<Held> up;
+  for (size_t j = pc + 1; j <= pc + f.nested[n].nups && j < f.code.size(); j++) {
+    uint32_t b = ARG_B(f.code[j]);
+    Held h = {NOTHING, 0};
+    if (OPCODE(f.code[j]) == OP_MOVE) h = value(w, b);
+    else if (OPCODE(f.code[j]) == OP_GETUPVAL && b < w->up.size()) h = w->up[b];
+    if (h.kind == STRING) h.kind = NOTHING;  /* a constant of this function, not of that */
+    up.push_back(h);
+  }
+  calls(f.nested[n], up, names);
+}
+
+
+/* The requires of one function and those nested in it. */
+static void calls(const Function &f, const std::vector<Held> &up, std::vector<Require> *names) {
+  Walk w;
+  w.f = &f;
+  w.up = up;
+  w.reg.assign(REGISTERS, Held{NOTHING, 0});
+  w.wrote.assign(REGISTERS, -1);
+  w.alias.assign(f.locals.size(), NOTHING);
+  std::vector<int64_t> since = joins(f);
+  std::vector<char> walked(f.nested.size());
+  size_t next = 0;
+  for (size_t pc = 0; pc < f.code.size(); pc = following(f, pc)) {
+    uint32_t i = f.code[pc], a = ARG_A(i), b = ARG_B(i), c = ARG_C(i);
+    for (size_t j = w.live.size(); j-- > 0;)
+      if (f.locals[w.live[j]].endpc <= pc) w.live.erase(w.live.begin() + (ptrdiff_t)j);
+    if (since[pc] != INT64_MAX)
+      for (uint32_t r = 0; r < REGISTERS; r++)
+        if (w.wrote[r] > since[pc]) w.reg[r] = Held{NOTHING, 0};
+    for (; next < f.locals.size() && f.locals[next].startpc <= pc; next++) {
+      if (f.locals[next].endpc <= pc || w.live.size() >= REGISTERS) continue;
+      uint32_t at = (uint32_t)w.live.size();
+      int kind = kindof(&f.locals[next].name);
+      if (kind == NOTHING && w.reg[at].kind != STRING) kind = w.reg[at].kind;
+      w.alias[next] = kind;
+      w.live.push_back(next);
+    }
+
+    Held v = {NOTHING, 0};
+    uint32_t from = a, to = a;  /* the registers the instruction writes */
+    switch (OPCODE(i)) {
+      case OP_MOVE:
+        v = value(&w, b);
+        break;
+      case OP_LOADK:
+        if (stringk(f, ARG_BX(i))) v = Held{STRING, ARG_BX(i)};
+        break;
+      case OP_GETUPVAL:
+        if (b < w.up.size()) v = w.up[b];
+        break;
+      case OP_GETGLOBAL:
+        v.kind = kindof(stringk(f, ARG_BX(i)));
+        break;
+      case OP_GETTABLE:
+        if (value(&w, b).kind == GLOBALS) {
+          Held key = value(&w, c);
+          if (c >= CONSTANT) v.kind = kindof(stringk(f, c - CONSTANT));
+          else if (key.kind == STRING) v.kind = kindof(stringk(f, key.k));
         }
-        if (ARG_A(call) <= base + args - 1) break;
-      } else if (ARG_A(call) <= base + args - 1 || args == 2) {
-        break;  /* the name or the function is overwritten, or require takes more */
-      }
+        break;
+      case OP_LOADNIL:
+        to = b;
+        break;
+      case OP_SELF:
+        to = a + 1;
+        break;
+      case OP_CALL: case OP_TAILCALL:
+        call(&w, pc, names);
+        to = REGISTERS;
+        break;
+      case OP_VARARG:
+        to = REGISTERS;
+        break;
+      case OP_FORLOOP: case OP_FORPREP:
+        to = a + 3;
+        break;
+      case OP_TFORLOOP:
+        from = a + 3;
+        to = a + 2 + c;
+        break;
+      case OP_CLOSURE:
+        closure(&w, pc, &walked, names);
+        break;
+      case OP_SETGLOBAL: case OP_SETUPVAL: case OP_SETTABLE: case OP_JMP: case OP_EQ: case OP_LT:
+      case OP_LE: case OP_TEST: case OP_RETURN: case OP_SETLIST: case OP_CLOSE:
+        to = 0, from = 1;
+        break;
     }
+    for (uint32_t r = from; r <= to && r < REGISTERS; r++) {
+      w.reg[r] = Held{NOTHING, 0};
+      w.wrote[r] = (int64_t)pc;
+    }
+    if (v.kind != NOTHING && a < REGISTERS) w.reg[a] = v;
   }
-  for (const std::vector<Require> &inner : f.nested)
-    for (const Require &n : inner) addname(names, n);
+  /* a nested function no closure makes, at the end */
+  for (size_t n = 0; n < f.nested.size(); n++)
+    if (!walked[n]) calls(f.nested[n], std::vector<Held>(), names);
 }
 
 
-static void function(Reader *r, int depth, std::vector<Require> *names) {
+static void function(Reader *r, int depth, Function *f) {
   if (depth > MAX_DEPTH) r->ok = 0;
-  Function f;
-  text(r);                      /* source */
-  skip(r, r->intsize * 2 + 4);  /* lines, upvalues, parameters, vararg, stack */
-  f.code.resize(count(r, 4));
-  for (uint32_t &c : f.code) c = (uint32_t)number(r, 4);
+  text(r);                   /* source */
+  skip(r, r->intsize * 2);   /* lines */
+  f->nups = byte(r);
+  skip(r, 3);                /* parameters, vararg, stack */
+  f->code.resize(count(r, 4));
+  for (uint32_t &c : f->code) c = (uint32_t)number(r, 4);
   for (uint32_t n = count(r, 1); n > 0 && r->ok; n--) {  /* grown as read: a count is no promise */
     int type = byte(r);
-    f.k.push_back(type == 4 ? text(r) : std::string());
-    f.isstring.push_back(type == 4);
+    f->k.push_back(type == 4 ? text(r) : std::string());
+    f->isstring.push_back(type == 4);
     if (type == 1) skip(r, 1);                  /* boolean */
     else if (type == 3) skip(r, r->numsize);    /* number */
     else if (type != 0 && type != 4) r->ok = 0;
   }
   for (uint32_t n = count(r, 1); n > 0 && r->ok; n--) {
-    f.nested.emplace_back();
-    function(r, depth + 1, &f.nested.back());
+    f->nested.emplace_back();
+    function(r, depth + 1, &f->nested.back());
   }
   uint32_t lines = count(r, r->intsize);
-  for (uint32_t n = lines; n > 0 && r->ok; n--) f.lines.push_back(number(r, r->intsize));
+  for (uint32_t n = lines; n > 0 && r->ok; n--) f->lines.push_back(number(r, r->intsize));
   for (uint32_t n = count(r, 1); n > 0 && r->ok; n--) {
     Local l;
     l.name = text(r);
     l.startpc = number(r, r->intsize);
     l.endpc = number(r, r->intsize);
-    f.locals.push_back(l);
+    f->locals.push_back(l);
   }
-  for (uint32_t n = count(r, 1); n > 0 && r->ok; n--) f.upvalues.push_back(text(r));
+  for (uint32_t n = count(r, 1); n > 0 && r->ok; n--) f->upvalues.push_back(text(r));
   /* Stripped of its debug data, a function may call require through a
   ** local that cannot be named: it is not read whole. */
-  if (lines == 0 && !f.code.empty()) r->ok = 0;
-  if (r->ok) calls(f, names);
+  if (lines == 0 && !f->code.empty()) r->ok = 0;
 }
 
 
 int bytecoderequires(const std::string &chunk, std::vector<Require> *names) {
   Reader r = {&chunk, 0, 1, 1, 0, 0, 0};
   if (!header(&r)) return 0;
-  function(&r, 0, names);
+  Function main;
+  function(&r, 0, &main);
+  if (r.ok) calls(main, std::vector<Held>(), names);
   return r.ok;
 }

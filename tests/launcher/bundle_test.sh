@@ -563,10 +563,10 @@ dump("src/sealed.lua", "#!/usr/bin/env lua5.1\\n", "local require = require; req
   truth "byte for byte" cmp -s "$T/pc$EXE" "$T/expected"
 
   # The forms of require a chunk is read for: through a local or an
-  # upvalue, as a tail call, behind pcall.
+  # upvalue, through a local of another name, as a tail call, behind pcall.
   glue pcforms.luac --check
   expect "are the forms taken in a precompiled chunk" 0 "" \
-    "$(travelled "ovrelglue: pcforms.luac: the script is precompiled, so nothing is bundled into it; the modules it requires must travel beside the program: pc, pa, pb, ph, pg" pcforms.luac)"
+    "$(travelled "ovrelglue: pcforms.luac: the script is precompiled, so nothing is bundled into it; the modules it requires must travel beside the program: pc, pd, pa, pb, ph, pg" pcforms.luac)"
   glue pcnone.luac -o "pcnone$EXE"
   expect "one that requires nothing needs no word" 0 "" "$(travelled "" "pcnone$EXE")"
   glue pcnone.luac -o "pcnone$EXE" -m crlf
