@@ -62,18 +62,16 @@ struct Left {
 };
 
 
-/* Where a module is required: the first call of a name, or each call
-** whose name is computed. */
+/* A call of require: in which module ("" for the script), where. */
 struct Site {
-  std::string name;  /* "" when computed */
+  std::string in;
   std::string file;
-  int line;
-  int optional;      /* every call of the name is in a pcall */
+  Require r;
 };
 
 
 static std::string where(const Site &s) {
-  return s.line > 0 ? s.file + ":" + std::to_string(s.line) : s.file;
+  return s.r.line > 0 ? s.file + ":" + std::to_string(s.r.line) : s.file;
 }
 
 
@@ -81,20 +79,18 @@ static std::string where(const Site &s) {
 struct Gathered {
   std::vector<Module> found;         /* bundled, in order */
   std::vector<std::string> missing;  /* required, not found as Lua source */
-  std::vector<Site> sites;           /* where each is required */
+  std::vector<Site> sites;           /* every call of require read */
+  std::vector<std::string> named;    /* -m NAME */
   std::vector<Left> unfit;
   std::vector<std::string> sealed;   /* precompiled, not read whole */
 };
 
 
 /* Adds the requires of one file to the sites, and the new names to queue. */
-static void addsites(const std::vector<Require> &needs, const std::string &file,
+static void addsites(const std::vector<Require> &needs, const std::string &in, const std::string &file,
                      std::vector<Site> *sites, std::vector<std::string> *queue) {
   for (const Require &r : needs) {
-    auto same = [&](const Site &s) { return !r.name.empty() && s.name == r.name; };
-    auto at = std::find_if(sites->begin(), sites->end(), same);
-    if (at == sites->end()) sites->push_back(Site{r.name, file, r.line, r.optional});
-    else if (at->optional && !r.optional) *at = Site{r.name, file, r.line, 0};
+    sites->push_back(Site{in, file, r});
     if (!r.name.empty() && !has(*queue, r.name)) queue->push_back(r.name);
   }
 }
@@ -114,7 +110,7 @@ static void gather(const Job &job, const Compiled &script, const std::string &sc
   std::vector<Left> *unfit = &g->unfit;
   std::vector<std::string> templates = searchpath(job.includes, folder);
   std::vector<std::string> queue;
-  addsites(script.needs, scriptfile, sites, &queue);
+  addsites(script.needs, "", scriptfile, sites, &queue);
   std::vector<std::string> named = queue, walked;
 
   /* -m: each name must be there; a prefix must give at least one. */
@@ -130,6 +126,7 @@ static void gather(const Job &job, const Compiled &script, const std::string &sc
       die("module %s is not found as Lua source in the search path (-m %s)", m.c_str(), m.c_str());
     } else {
       named.push_back(m);
+      g->named.push_back(m);
       if (!has(queue, m)) queue.push_back(m);
     }
   }
@@ -157,7 +154,7 @@ static void gather(const Job &job, const Compiled &script, const std::string &sc
     if (!c.whole) sealed->push_back(name);
     for (const Require &r : c.needs)
       if (!r.name.empty()) named.push_back(r.name);
-    addsites(c.needs, m.source, sites, &queue);
+    addsites(c.needs, name, m.source, sites, &queue);
     found->push_back(m);
   }
   for (const Left &l : left) {
@@ -186,16 +183,37 @@ struct Unmet {
   std::vector<std::string> elsewhere, allowed, optional;
 };
 
+/* The calls a program cannot do without: those outside a pcall, in the
+** script, or in a module that itself is required that way or named by -m.
+** A module reached only through a pcall, or only by walking a prefix, may
+** fail to load: what it requires may be missing too (a module that picks
+** among libraries by trying them). */
+static std::vector<const Site *> needed(const Gathered &g) {
+  std::vector<std::string> modules = g.named;
+  std::vector<const Site *> out;
+  modules.insert(modules.begin(), "");
+  for (size_t i = 0; i < modules.size(); i++)
+    for (const Site &s : g.sites)
+      if (s.in == modules[i] && !s.r.optional && !s.r.name.empty()) {
+        if (std::none_of(out.begin(), out.end(), [&](const Site *o) { return o->r.name == s.r.name; }))
+          out.push_back(&s);
+        if (!has(modules, s.r.name)) modules.push_back(s.r.name);
+      }
+  return out;
+}
+
+
 static Unmet unmet(const Job &job, const Gathered &g, const Natives &natives) {
   Unmet u;
   std::string refused;
+  std::vector<const Site *> musts = needed(g);
   for (const std::string &name : g.missing) {
     if (has(natives.found, name)) continue;
-    auto site = std::find_if(g.sites.begin(), g.sites.end(), [&](const Site &s) { return s.name == name; });
+    auto site = std::find_if(musts.begin(), musts.end(), [&](const Site *s) { return s->r.name == name; });
     if (job.systemmodules) u.elsewhere.push_back(name);
     else if (has(job.allowmissing, name)) u.allowed.push_back(name);
-    else if (site != g.sites.end() && site->optional) u.optional.push_back(name);
-    else refused += (refused.empty() ? "" : ", ") + name + (site != g.sites.end() ? " (" + where(*site) + ")" : "");
+    else if (site == musts.end()) u.optional.push_back(name);
+    else refused += (refused.empty() ? "" : ", ") + name + " (" + where(**site) + ")";
   }
   if (!refused.empty())
     die("neither bundled nor found as a native module: %s; the program would not find %s where it "
@@ -217,16 +235,17 @@ static void summary(std::string *notes, const std::string &output, const Gathere
          "for: %s", output.c_str(), joined(g.sealed).c_str());
   std::vector<std::string> computed;
   for (const Site &s : g.sites)
-    if (s.name.empty()) computed.push_back(where(s));
+    if (s.r.name.empty() && !has(computed, where(s))) computed.push_back(where(s));
   if (!computed.empty())
-    keepnote(notes, "%s: required by a computed name, so not bundled, at %s; bundle such modules with "
-             "-m NAME or -m 'PREFIX.*'", output.c_str(), joined(computed).c_str());
+    keepnote(notes, "%s: requires by a computed name, whose modules only -m NAME or -m 'PREFIX.*' "
+             "bundles, at %s", output.c_str(), joined(computed).c_str());
   if (!u.elsewhere.empty())
     keepnote(notes, "%s: not bundled, looked for where it runs: %s", output.c_str(), joined(u.elsewhere).c_str());
   if (!u.allowed.empty())
     keepnote(notes, "%s: not shipped, as asked (--allow-missing): %s", output.c_str(), joined(u.allowed).c_str());
   if (!u.optional.empty())
-    keepnote(notes, "%s: optional (required in a pcall), not found: %s", output.c_str(), joined(u.optional).c_str());
+    keepnote(notes, "%s: optional (required in a pcall or by an optional module), not found: %s",
+             output.c_str(), joined(u.optional).c_str());
   for (const Left &l : g.unfit)
     keepnote(notes, "%s: left out, does not compile: %s (%s)", output.c_str(), l.name.c_str(), l.message.c_str());
 }

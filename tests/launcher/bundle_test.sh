@@ -131,7 +131,7 @@ group_run() {
   native || needs="ovrel.dll, numhash.dll"
   glue src/main.lua -o "prog$EXE"
   expect "glue: the summary names what is bundled, what is not, and what must travel" 0 "" \
-    "ovrelglue: prog$EXE: bundled 3 modules: pkg, pkg.sub, crlf"$'\n'"ovrelglue: prog$EXE: optional (required in a pcall), not found: absent"$'\n'"ovrelglue: prog$EXE: needs beside it where it runs (--with-deps copies them): $needs"
+    "ovrelglue: prog$EXE: bundled 3 modules: pkg, pkg.sub, crlf"$'\n'"ovrelglue: prog$EXE: optional (required in a pcall or by an optional module), not found: absent"$'\n'"ovrelglue: prog$EXE: needs beside it where it runs (--with-deps copies them): $needs"
   ship "prog$EXE"
 
   run "$T/app" "./prog$EXE" "$T/app/prog$EXE" A B
@@ -180,19 +180,20 @@ local t = {require = print}; t.require "c5"; t:require "c6"
 local n = "x"; pcall(require, "n" .. n); pcall(require, "p1", 1)
 require [=[l1]=]; require("s1"); require 's2'; local r = require "s" .. "3"
 LUA
-  glue src/forms.lua -o "forms$EXE"
+  local computed="ovrelglue: forms$EXE: requires by a computed name, whose modules only -m NAME or -m 'PREFIX.*' bundles, at src/forms.lua:4"
+  glue src/forms.lua -o "forms$EXE" --system-modules
   expect "the scan sees literal requires only" 0 "" \
-    "$(travelled "ovrelglue: forms$EXE: not bundled, looked for where it runs: p1, l1, s1, s2, s" "forms$EXE")"
+    "$(travelled "$computed"$'\n'"ovrelglue: forms$EXE: not bundled, looked for where it runs: p1, l1, s1, s2, s" "forms$EXE")"
 
   if native; then
     ln -s ../src/forms.lua "$T/inc/formslink"
-    glue inc/formslink -o "forms$EXE"
+    glue inc/formslink -o "forms$EXE" --system-modules
     expect "a script through a link is searched from the file it leads to" 0 "" \
-      "$(travelled "ovrelglue: forms$EXE: not bundled, looked for where it runs: p1, l1, s1, s2, s" "forms$EXE")"
+      "$(travelled "${computed/src\/forms.lua/inc/formslink}"$'\n'"ovrelglue: forms$EXE: not bundled, looked for where it runs: p1, l1, s1, s2, s" "forms$EXE")"
     printf 'return 1' > "$T/src/p1.lua"
-    glue inc/formslink -o "forms$EXE"
+    glue inc/formslink -o "forms$EXE" --system-modules
     expect "there, not beside the link" 0 "" \
-      "$(travelled "ovrelglue: forms$EXE: bundled 1 module: p1"$'\n'"ovrelglue: forms$EXE: not bundled, looked for where it runs: l1, s1, s2, s" "forms$EXE")"
+      "$(travelled "ovrelglue: forms$EXE: bundled 1 module: p1"$'\n'"${computed/src\/forms.lua/inc/formslink}"$'\n'"ovrelglue: forms$EXE: not bundled, looked for where it runs: l1, s1, s2, s" "forms$EXE")"
     rm "$T/inc/formslink" "$T/src/p1.lua"
   fi
 
@@ -294,8 +295,9 @@ $(native && printf 'beside it: %s\n' numhash.so libovrel.so.1 || printf 'beside 
   if native; then
     LUA_PATH=";;" glue /usr/bin/luacheck -m 'luacheck.*' -o lc
     glue --extract lc lcout
-    glue lcout/script.d/luacheck -I lcout -m 'luacheck.*' -o lcagain
-    run "$T" ./lcagain "$T/lcagain" --version
+    mkdir "$T/lcdir"
+    glue lcout/script.d/luacheck -I lcout -m 'luacheck.*' -o lcdir/lcagain --with-deps
+    run "$T" ./lcdir/lcagain "$T/lcdir/lcagain" --version
     expect "luacheck glues back from its extracted tree" 0 "$(LUA_PATH=";;" luacheck --version)"$'\n' ""
   fi
 
@@ -506,7 +508,7 @@ group_options() {
   printf 'return 7 // 2' > "$T/src/plug/new.lua"
   glue src/plugs.lua -o "plugs$EXE" -m 'plug.*'
   expect "-m prefix.* walks the folders, leaving out what does not compile" 0 "" \
-    "$(travelled "ovrelglue: plugs$EXE: bundled 2 modules: plug.a, plug.deep.b"$'\n'"ovrelglue: plugs$EXE: left out, does not compile: plug.new (src/plug/new.lua:1: unexpected symbol near '/')" "plugs$EXE")"
+    "$(travelled "ovrelglue: plugs$EXE: bundled 2 modules: plug.a, plug.deep.b"$'\n'"ovrelglue: plugs$EXE: requires by a computed name, whose modules only -m NAME or -m 'PREFIX.*' bundles, at src/plugs.lua:1"$'\n'"ovrelglue: plugs$EXE: left out, does not compile: plug.new (src/plug/new.lua:1: unexpected symbol near '/')" "plugs$EXE")"
   ship "plugs$EXE"
   run "$T/app" "./plugs$EXE" "$T/app/plugs$EXE"
   expect "and the program finds them" 0 "a deep.b " ""
@@ -519,7 +521,7 @@ group_options() {
   printf 'return "a"' > "$T/src/plug/a.lua"
   glue src/plugs.lua --check -m plug.a -m crlf -m plug.a -m 'plug.*'
   expect "-m names modules one by one too, each once" 0 "" \
-    "$(travelled "ovrelglue: src/plugs.lua: bundled 3 modules: plug.a, crlf, plug.deep.b"$'\n'"ovrelglue: src/plugs.lua: left out, does not compile: plug.new (src/plug/new.lua:1: unexpected symbol near '/')" "src/plugs.lua")"
+    "$(travelled "ovrelglue: src/plugs.lua: bundled 3 modules: plug.a, crlf, plug.deep.b"$'\n'"ovrelglue: src/plugs.lua: requires by a computed name, whose modules only -m NAME or -m 'PREFIX.*' bundles, at src/plugs.lua:1"$'\n'"ovrelglue: src/plugs.lua: left out, does not compile: plug.new (src/plug/new.lua:1: unexpected symbol near '/')" "src/plugs.lua")"
 
   # The script from standard input: no folder of its own, -I still counts.
   printf 'print(require("pkg.sub").name)' > "$T/stdin.lua"
@@ -702,7 +704,7 @@ group_deps() {
   sources
   local mod=numhash.so needs="numhash.so, libovrel.so.1" said
   native || { mod=numhash.dll; needs="ovrel.dll, numhash.dll"; }
-  said="ovrelglue: empty/prog$EXE: bundled 3 modules: pkg, pkg.sub, crlf"$'\n'"ovrelglue: empty/prog$EXE: optional (required in a pcall), not found: absent"$'\n'"ovrelglue: empty/prog$EXE: copied beside it, as it needs them where it runs: $needs"
+  said="ovrelglue: empty/prog$EXE: bundled 3 modules: pkg, pkg.sub, crlf"$'\n'"ovrelglue: empty/prog$EXE: optional (required in a pcall or by an optional module), not found: absent"$'\n'"ovrelglue: empty/prog$EXE: copied beside it, as it needs them where it runs: $needs"
   mkdir "$T/empty" "$T/taken"
   glue src/main.lua -o "empty/prog$EXE" --with-deps
   expect "--with-deps: the summary names what it copied" 0 "" "$said"
