@@ -46,13 +46,17 @@ if (cd "$T/src" && luarocks make --tree "$T/tree") > "$T/rock.log" 2>&1; then
   got=$(cd "$T/elsewhere" && lua5.1 -e 'io.write(tostring(require("numhash").new()))' 2>&1) || true
   [[ $got == "numhash(0)" ]] || fail "require from the LuaRocks tree gave: $got"
   printf '%s\n' 'io.write(#require("numhash").new(), " ", args[1], "\n")' > "$T/one.lua"
-  "$T/tree/bin/ovrelglue" "$T/one.lua" -o "$T/one" 2>/dev/null
+  "$T/tree/bin/ovrelglue" "$T/one.lua" -o "$T/one" --system-modules 2>/dev/null
   got=$(cd "$T/elsewhere" && ../one x 2>&1) || true
-  [[ $got == "0 x" ]] || fail "a program glued from the LuaRocks tree gave: $got"
+  [[ $got == "0 x" ]] || fail "a program glued from the LuaRocks tree, finding the module there, gave: $got"
   readelf -d "$T/one" | grep -q 'NEEDED.*lib\(lua\|ovrel\)' && fail "the LuaRocks tool's program is not standalone"
-  mkdir "$T/shipped"
-  "$T/tree/bin/ovrelglue" --launcher "$T/tree/bin/ovrelrun" --with-deps "$T/one.lua" \
-    -o "$T/shipped/one" 2>/dev/null
+  # The tool finds the tree's module by itself, with no path set.
+  mkdir "$T/shipped" "$T/sealed"
+  env -u LUA_PATH -u LUA_CPATH "$T/tree/bin/ovrelglue" --with-deps "$T/one.lua" -o "$T/sealed/one" 2>/dev/null
+  got=$(cd "$T/elsewhere" && env -u LUA_CPATH ../sealed/one z 2>&1) || true
+  [[ $got == "0 z" ]] || fail "a program from the LuaRocks tree, shipped with its files, gave: $got"
+  env -u LUA_PATH -u LUA_CPATH "$T/tree/bin/ovrelglue" --launcher "$T/tree/bin/ovrelrun" --with-deps \
+    "$T/one.lua" -o "$T/shipped/one" 2>/dev/null
   got=$(cd "$T/elsewhere" && env -u LUA_CPATH ../shipped/one y 2>&1) || true
   [[ $got == "0 y" ]] || fail "a program on the LuaRocks shared launcher, shipped with its files, gave: $got"
   echo "package: luarocks make: the module and the glue tool work from the tree"
