@@ -2,13 +2,13 @@
 # test.sh: sets up, builds and runs every test.
 #
 # The native suite always runs; then each further stage that exists, in
-# this order: package, sanitize, memcheck, fuzz, coverage, windows.  OVREL_STAGES="native
+# this order: package, ship, sanitize, memcheck, fuzz, coverage, windows.  OVREL_STAGES="native
 # memcheck" (say) runs only those.  A summary closes the run: each stage
 # with its time, and every SKIPPED line a stage wrote (common.sh: skipped).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-stages=${OVREL_STAGES:-native package sanitize memcheck fuzz coverage windows}
+stages=${OVREL_STAGES:-native package ship sanitize memcheck fuzz coverage windows}
 OVREL_SKIPPED=$(mktemp "${TMPDIR:-/tmp}/ovrel-skipped.XXXXXX")
 export OVREL_SKIPPED
 summary=()

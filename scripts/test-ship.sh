@@ -1,0 +1,88 @@
+#!/usr/bin/env bash
+# test-ship.sh: programs shipped as a user ships them, run where a user runs
+# them.  Each is glued with --with-deps from real Debian modules, run on
+# this machine from another folder, then copied alone into a fresh minimal
+# Debian root (no Lua, no compiler) and run there: the two outputs must be
+# the same.  Needs root (chroot, debootstrap) and the Debian archive; where
+# either is missing, the stage says it did not run.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+source scripts/common.sh
+
+if ((EUID != 0)) && ! sudo -n true 2>/dev/null; then
+  skipped "ship: programs in a fresh root (needs root for chroot)"
+  exit 0
+fi
+scripts/setup.sh debootstrap lua-posix lua-expat lua-penlight lua-filesystem lua-sec lua-check
+[[ -x build/bin/ovrelglue ]] || { cmake --preset native >/dev/null && cmake --build build -j"$(nproc)"; }
+glue=$PWD/build/bin/ovrelglue
+
+T=$(mktemp -d "${TMPDIR:-/tmp}/ovrel-ship.XXXXXX")
+root=$T/root
+cleanup() {
+  mountpoint -q "$root/proc" 2>/dev/null && as_root umount -l "$root/proc"
+  as_root rm -rf "$T"
+}
+trap cleanup EXIT
+failures=0
+fail() { echo "ship: FAIL $*"; failures=$((failures + 1)); }
+
+# The fresh root, laid once per machine and kept as a tarball.
+cache=${TMPDIR:-/tmp}/ovrel-$(debian_codename)-minbase.tar
+if [[ ! -f $cache ]]; then
+  uri=$(archive_sources deb x | awk '/^URIs:/ {print $2}')
+  if ! as_root debootstrap --variant=minbase "$(debian_codename)" "$T/boot" "$uri" > "$T/boot.log" 2>&1; then
+    tail -3 "$T/boot.log"
+    skipped "ship: programs in a fresh root (debootstrap could not lay one)"
+    exit 0
+  fi
+  as_root tar -C "$T/boot" -cf "$cache" . && as_root rm -rf "$T/boot"
+fi
+mkdir "$root" && as_root tar -C "$root" -xf "$cache"
+as_root mount -t proc proc "$root/proc"
+[[ -z $(ls "$root"/usr/lib/*/liblua* 2>/dev/null) ]] || fail "the fresh root has an engine library"
+
+# run NAME OUT ARGS...: the program NAME, shipped in $T/NAME, run from /
+# here and in the root; each output, then its status, with the program's
+# folder written as DIR, into OUT.here and OUT.there.
+run() {
+  local name=$1 out=$2
+  shift 2
+  local status
+  { (cd / && "$T/$name/$name" "$@") 2>&1 && status=0 || status=$?; echo "status $status"; } |
+    sed "s|$T/$name|DIR|g" > "$out.here"
+  as_root cp -r "$T/$name" "$root/opt/"
+  { as_root chroot "$root" "/opt/$name/$name" "$@" 2>&1 && status=0 || status=$?; echo "status $status"; } |
+    sed "s|/opt/$name|DIR|g" > "$out.there"
+}
+
+# Native modules of every kind: several in one file, one loading a system
+# library, one taken through _G.pcall(_G.require, ...), one linked to the
+# engine's library.
+mkdir "$T/src" "$T/native"
+cp tests/ship/native.lua "$T/src/"
+cc -shared -fPIC $(pkg-config --cflags lua5.1) -o "$T/src/linked.so" tests/ship/linked.c -llua5.1
+"$glue" "$T/src/native.lua" -o "$T/native/native" --with-deps 2> "$T/native.log" || { cat "$T/native.log"; fail "native: not glued"; }
+run native "$T/native.out"
+expected=$'true\ta b c\ttrue\ty.txt\tfunction\tone\tlinked\tengine libraries mapped: 0\nstatus 0'
+[[ $(cat "$T/native.out.here") == "$expected" ]] || fail "native here: $(cat "$T/native.out.here")"
+cmp -s "$T/native.out.here" "$T/native.out.there" || fail "native there: $(diff "$T/native.out.here" "$T/native.out.there")"
+
+# luacheck without -m: its summary names the requires by a computed name,
+# and it fails the same way in both places.
+mkdir "$T/luacheck"
+"$glue" /usr/bin/luacheck -o "$T/luacheck/luacheck" --with-deps 2> "$T/luacheck.log"
+grep -q 'requires by a computed name' "$T/luacheck.log" || fail "luacheck: no computed requires named: $(cat "$T/luacheck.log")"
+run luacheck "$T/luacheck.out" --version
+grep -q "module 'luacheck\.[a-z.]*' not found" "$T/luacheck.out.here" || fail "luacheck here: $(head -3 "$T/luacheck.out.here")"
+cmp -s "$T/luacheck.out.here" "$T/luacheck.out.there" || fail "luacheck there: $(head -3 "$T/luacheck.out.there")"
+# With -m it is whole.
+as_root rm -rf "$T/luacheck" "$root/opt/luacheck"
+mkdir "$T/luacheck"
+"$glue" /usr/bin/luacheck -m 'luacheck.*' -o "$T/luacheck/luacheck" --with-deps 2>/dev/null
+run luacheck "$T/luacheck.out" --version
+[[ $(head -1 "$T/luacheck.out.here") == "Luacheck: "* ]] || fail "luacheck -m here: $(head -3 "$T/luacheck.out.here")"
+cmp -s "$T/luacheck.out.here" "$T/luacheck.out.there" || fail "luacheck -m there: $(head -3 "$T/luacheck.out.there")"
+
+((failures == 0)) && echo "ship: native modules and luacheck run alike here and in a fresh root"
+((failures == 0))

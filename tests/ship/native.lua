@@ -1,0 +1,20 @@
+-- native.lua: native modules of every kind a shipped program meets.
+local unistd = require "posix.unistd"  -- one file, posix.so, opens many modules
+local lxp = require "lxp"              -- loads libexpat
+local path = require "pl.path"         -- takes lfs through _G.pcall(_G.require, "lfs")
+local ssl = require "ssl"              -- loads libssl, libcrypto and luasocket's library
+local numhash = require "numhash"      -- loads the runtime library
+local linked = require "linked"        -- names the engine's library as needed
+
+local names = {}
+local parser = lxp.new{StartElement = function(_, name) names[#names + 1] = name end}
+parser:parse("<a><b/><c/></a>")
+parser:close()
+local m = numhash.new()
+m[1] = "one"
+local engines = 0
+for line in io.lines("/proc/self/maps") do
+  if line:find("liblua5.1.so", 1, true) then engines = engines + 1 end
+end
+print(unistd.getpid() > 0, table.concat(names, " "), path.isdir("/"), path.basename("/x/y.txt"),
+      type(ssl.newcontext), m[1], linked.where(), "engine libraries mapped: " .. engines)
