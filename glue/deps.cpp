@@ -309,8 +309,8 @@ Natives travellers(const std::string &launcher, const std::vector<std::string> &
   Natives out;
   Target t;
   t.launcher = readimage(launcher);
-  t.dir = folderof(launcher);
-  if (t.dir.empty()) t.dir = ".";
+  std::string dir = folderof(launcher);
+  t.dir = dir.empty() ? std::string(".") : dir;
   if (t.launcher.kind == 'E') {
     t.system = loaderfolders();
     if (!t.launcher.soname.empty()) t.provided.push_back(t.launcher.soname);
@@ -353,6 +353,8 @@ void checkdeps(const std::vector<Dep> &deps, const std::string &out) {
   std::string dir = folderof(out);
   for (const Dep &d : deps) {
     std::string to = dir + "/" + d.rel;
+    if (to == out || samefile(to.c_str(), out.c_str()))
+      die("%s is where %s must go beside it; choose another output", out.c_str(), d.rel.c_str());
     if (samefile(to.c_str(), d.from.c_str())) continue;
     if ((isfile(to.c_str()) && slurp(to) != slurp(d.from)) || isfolder(to.c_str()))
       die("%s is already there and differs from %s; it is not replaced", to.c_str(),

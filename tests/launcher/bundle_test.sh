@@ -734,6 +734,10 @@ group_deps() {
   expect "a program named as a folder its modules go into is refused" 1 "" \
     "ovrelglue: nm/deep${mod#numhash} must go into a folder named clash/nm; choose another output"
   truth "before anything is written" test -z "$(ls -A "$T/clash")"
+  glue src/deep.lua -o clash/libovrel.so.1 --with-deps
+  expect "and so is one named as a file that goes beside it" 1 "" \
+    "ovrelglue: clash/libovrel.so.1 is where libovrel.so.1 must go beside it; choose another output"
+  truth "before anything is written" test -z "$(ls -A "$T/clash")"
   # Read from the files: a module's libraries found through its run-path
   # ($ORIGIN in both spellings, empty entries skipped), and theirs, each
   # once; what the system's library folders hold stays.
