@@ -40,13 +40,14 @@
 ** bundle and its own folder only, so that it finds on the machine it is
 ** made on what it will find where it is shipped.  Its folder comes from
 ** the system's name for the running file (ovrel.app); one that would split
-** or fill a template leaves only the bundle.  Before a native module's
+** or fill a template, or a launcher without ovrel.app, leaves only the
+** bundle.  Before a native module's
 ** file is opened, the libraries it needs are loaded from beside the
 ** program by their full names: the loader then takes them for the names
 ** the module gives, though it would never look in the program's folder. */
 #define SEARCHER3 \
   "} local s,ld,as,p={},loadstring,assert,package for i=2,#m do s[m[i][1]]=m[i] end " \
-  "local d=require\"ovrel.app\".dir if d and d:find\"[;?]\" then d=nil end " \
+  "local o,a=pcall(require,\"ovrel.app\") local d=o and a.dir if d and d:find\"[;?]\" then d=nil end " \
   "if x[1] then local function h(t) return d and (t:gsub(\"!\",function() return d end)) or \"\" end " \
   "p.path=h(x[2]) p.cpath=h(x[3]) end local l={} for i=5,#x do l[x[i][1]]=x[i] end " \
   "table.insert(p.loaders,2,function(n) local e=s[n] if e then local t=e[4] "

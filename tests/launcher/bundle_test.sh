@@ -167,6 +167,22 @@ group_run() {
   run "$T/app" "./own$EXE" "$T/app/own$EXE" theirs
   expect "a script that sets arg itself keeps its own" 0 $'mine\tfalse\n' \
     ""
+
+  # A sealed program finds nothing through LUA_PATH, nor anywhere but its
+  # bundle and its folder; one made with --system-modules does.
+  mkdir "$T/sys"
+  printf 'return "from the system"' > "$T/sys/extra.lua"
+  printf 'local ok, v = pcall(require, "extra")\nprint(ok and v or "not found")\n' > "$T/src/probe.lua"
+  glue src/probe.lua -o "sealed$EXE"
+  glue src/probe.lua -o "open$EXE" --system-modules
+  ship "sealed$EXE"
+  mv "$T/open$EXE" "$T/app/"
+  glue --show "app/sealed$EXE"
+  truth "show says a program is sealed" grep -q '^modules: sealed' <<< "$out"
+  LUA_PATH="$(hostpath "$T/sys")/?.lua" run "$T/app" "./sealed$EXE" "$T/app/sealed$EXE"
+  expect "a sealed program ignores LUA_PATH" 0 $'not found\n' ""
+  LUA_PATH="$(hostpath "$T/sys")/?.lua" run "$T/app" "./open$EXE" "$T/app/open$EXE"
+  expect "one made with --system-modules heeds it" 0 $'from the system\n' ""
 }
 
 group_search() {
