@@ -90,7 +90,7 @@ echo "== multi-file start-up" >&2
 lc_runs=$((startup_runs / 3))
 # It travels with the native modules it loads (lfs), in a folder of its own.
 mkdir -p "$bin/lc"
-"$bin/ovrelglue" /usr/bin/luacheck -m 'luacheck.*' -o "$bin/lc/luacheck" --with-deps 2> "$results/bundle.log"
+"$bin/ovrelglue" /usr/bin/luacheck -m 'luacheck.*' --allow-missing socket -o "$bin/lc/luacheck" --with-deps 2> "$results/bundle.log"
 lc_files=(/usr/bin/luacheck /usr/share/lua/5.1/argparse.lua $(find /usr/share/lua/5.1/luacheck -name '*.lua'))
 {
   echo "bundle bytes = $(wc -c < "$bin/lc/luacheck")"
