@@ -16,7 +16,13 @@
 // a local or upvalue.  A call of require with one argument, or of pcall
 // with require first, is a require: of a literal name when the argument
 // is a string constant loaded for the call, else of a name computed at
-// run time.  The walk follows no branches: where a jump forward lands, a
+// run time.  A require is optional too where it runs only when such a
+// pcall failed: inside the code a test of the pcall's status skips to
+// when the status is false (`if not ok then`, `ok or require 'b'`), while
+// no jump from outside lands there.  The status is the call's first
+// result, in a register the walk has seen no other write to, or in a local
+// nothing writes in its life, so a loop cannot change it between tests.
+// The walk follows no branches: where a jump forward lands, a
 // register written between the jump and there is not known; where only
 // jumps lead, none is.  A loop's head keeps what falls into it, as
 // nothing the compiler leaves in a register outlives its statement.
@@ -144,7 +150,7 @@ struct Function {
 };
 
 /* What a register, local or upvalue is known to hold. */
-enum { NOTHING, REQUIRE, PCALL, GLOBALS, STRING };
+enum { NOTHING, REQUIRE, PCALL, GLOBALS, STRING, STATUS };
 
 struct Held {
   int kind;
@@ -160,6 +166,7 @@ struct Walk {
   std::vector<int64_t> wrote; /* the pc that last wrote each register */
   std::vector<size_t> live;   /* the locals alive, by register */
   std::vector<int> alias;     /* what each local holds for its life */
+  size_t failed, failed_end;  /* the test of a status, and where its code for failure ends */
 };
 
 
@@ -202,56 +209,117 @@ static size_t following(const Function &f, size_t pc) {
 }
 
 
-/* For each instruction a jump forward reaches, the least pc it is reached
-** from: a register written since then may hold something else on the
-** way there.  For each one only jumps reach (after an unconditional jump
-** or a return), -1: nothing is known there.  INT64_MAX for the others. */
-static std::vector<int64_t> joins(const Function &f) {
-  std::vector<int64_t> since(f.code.size() + 1, INT64_MAX);
+/* Where the instruction at pc may go other than to the next; -1 for nowhere. */
+static int64_t jump(const Function &f, size_t pc) {
+  uint32_t i = f.code[pc];
+  switch (OPCODE(i)) {
+    case OP_JMP: case OP_FORPREP: case OP_FORLOOP:
+      return (int64_t)pc + 1 + ARG_SBX(i);
+    case OP_EQ: case OP_LT: case OP_LE: case OP_TEST: case OP_TESTSET: case OP_TFORLOOP:
+      return (int64_t)pc + 2;
+    case OP_LOADBOOL:
+      return ARG_C(i) ? (int64_t)pc + 2 : -1;
+  }
+  return -1;
+}
+
+
+/* What the jumps of a function tell each instruction. */
+struct Joins {
+  /* The least pc a jump forward reaches it from: a register written since
+  ** then may hold something else on the way there.  -1 where only jumps
+  ** reach (after an unconditional jump or a return): nothing is known
+  ** there.  INT64_MAX for the others. */
+  std::vector<int64_t> since;
+  std::vector<int64_t> least, most;  /* the pcs any jump reaches it from; INT64_MAX, -1 for none */
+};
+
+
+static Joins joins(const Function &f) {
+  Joins j;
+  j.since.assign(f.code.size() + 1, INT64_MAX);
+  j.least.assign(f.code.size(), INT64_MAX);
+  j.most.assign(f.code.size(), -1);
   int tested = 0;
   for (size_t pc = 0; pc < f.code.size(); pc = following(f, pc)) {
-    uint32_t i = f.code[pc];
-    int64_t to = -1;
-    switch (OPCODE(i)) {
-      case OP_JMP: case OP_FORPREP:
-        to = (int64_t)pc + 1 + ARG_SBX(i);
-        if (!tested || OPCODE(i) == OP_FORPREP) since[pc + 1] = -1;
-        break;
-      case OP_EQ: case OP_LT: case OP_LE: case OP_TEST: case OP_TESTSET: case OP_TFORLOOP:
-        to = (int64_t)pc + 2;
-        break;
-      case OP_LOADBOOL:
-        if (ARG_C(i)) to = (int64_t)pc + 2;
-        break;
-      case OP_RETURN:
-        since[pc + 1] = -1;
-        break;
-    }
+    int op = OPCODE(f.code[pc]);
+    int64_t to = jump(f, pc);
+    if ((op == OP_JMP && !tested) || op == OP_FORPREP || op == OP_RETURN) j.since[pc + 1] = -1;
     if (to > (int64_t)pc && to < (int64_t)f.code.size())
-      since[(size_t)to] = std::min(since[(size_t)to], (int64_t)pc);
-    tested = OPCODE(i) >= OP_EQ && OPCODE(i) <= OP_TESTSET;
+      j.since[(size_t)to] = std::min(j.since[(size_t)to], (int64_t)pc);
+    if (to >= 0 && to < (int64_t)f.code.size()) {
+      j.least[(size_t)to] = std::min(j.least[(size_t)to], (int64_t)pc);
+      j.most[(size_t)to] = std::max(j.most[(size_t)to], (int64_t)pc);
+    }
+    tested = op >= OP_EQ && op <= OP_TESTSET;
   }
-  return since;
+  return j;
+}
+
+
+/* Whether instruction i writes registers: those from `from` to `to`. */
+static int writes(uint32_t i, uint32_t *from, uint32_t *to) {
+  uint32_t a = ARG_A(i);
+  *from = *to = a;
+  switch (OPCODE(i)) {
+    case OP_LOADNIL: *to = ARG_B(i); break;
+    case OP_SELF: *to = a + 1; break;
+    case OP_CALL: case OP_TAILCALL: case OP_VARARG: *to = REGISTERS; break;
+    case OP_FORLOOP: case OP_FORPREP: *to = a + 3; break;
+    case OP_TFORLOOP: *from = a + 3, *to = a + 2 + ARG_C(i); break;
+    case OP_SETGLOBAL: case OP_SETUPVAL: case OP_SETTABLE: case OP_JMP: case OP_EQ: case OP_LT:
+    case OP_LE: case OP_TEST: case OP_RETURN: case OP_SETLIST: case OP_CLOSE:
+      return 0;
+  }
+  return *from <= *to;
+}
+
+
+/* Whether anything writes reg from pc, where local l starts in it, to its
+** end.  At most REGISTERS locals are alive at once, so these reads come
+** to that many walks of the code at most. */
+static int overwritten(const Function &f, size_t pc, const Local &l, uint32_t reg) {
+  for (; pc < l.endpc && pc < f.code.size(); pc = following(f, pc)) {
+    uint32_t from, to;
+    if (writes(f.code[pc], &from, &to) && from <= reg && reg <= to) return 1;
+  }
+  return 0;
 }
 
 
 /* The call at pc, if it is one of require with one argument or of pcall
 ** with require first: a require of the name, or of "" when the name is
-** not loaded for the call. */
-static void call(const Walk *w, size_t pc, std::vector<Require> *names) {
+** not loaded for the call.  Returns PCALL for the second. */
+static int call(const Walk *w, size_t pc, std::vector<Require> *names) {
   uint32_t i = w->f->code[pc], a = ARG_A(i), b = ARG_B(i), arg = a + 1;
   Require r;
+  r.optional = w->failed_end > pc;
   if (value(w, a).kind == PCALL && value(w, a + 1).kind == REQUIRE && b != 1 && b != 2) {
     r.optional = 1;
     arg = a + 2;
   } else if (value(w, a).kind != REQUIRE || (b != 2 && b != 0)) {
-    return;
+    return NOTHING;
   }
   Held name = value(w, arg);
-  if (b == 0 && !r.optional && name.kind == STRING) return;  /* more than the name */
+  if (b == 0 && arg == a + 1 && name.kind == STRING) return NOTHING;  /* more than the name */
   if (name.kind == STRING && stringk(*w->f, name.k)) r.name = *stringk(*w->f, name.k);
   r.line = pc < w->f->lines.size() ? (int)w->f->lines[pc] : 0;
   addname(names, r);
+  return arg == a + 2 ? PCALL : REQUIRE;
+}
+
+
+/* At a test of the register of a pcall's status, the code it skips to
+** when the status is false, up to where its jump lands. */
+static void failure(Walk *w, size_t pc, uint32_t tested) {
+  const Function &f = *w->f;
+  uint32_t i = f.code[pc];
+  if (w->failed_end > pc || ARG_C(i) != 1 || value(w, tested).kind != STATUS) return;
+  if (pc + 1 >= f.code.size() || OPCODE(f.code[pc + 1]) != OP_JMP) return;
+  int64_t to = jump(f, pc + 1);
+  if (to <= (int64_t)pc + 2) return;
+  w->failed = pc;
+  w->failed_end = (size_t)std::min(to, (int64_t)f.code.size());
 }
 
 
@@ -270,7 +338,7 @@ static void closure(const Walk *w, size_t pc, std::vector<char> *walked, std::ve
     Held h = {NOTHING, 0};
     if (OPCODE(f.code[j]) == OP_MOVE) h = value(w, b);
     else if (OPCODE(f.code[j]) == OP_GETUPVAL && b < w->up.size()) h = w->up[b];
-    if (h.kind == STRING) h.kind = NOTHING;  /* a constant of this function, not of that */
+    if (h.kind == STRING || h.kind == STATUS) h.kind = NOTHING;  /* of this function, not of that */
     up.push_back(h);
   }
   calls(f.nested[n], up, names);
@@ -285,27 +353,31 @@ static void calls(const Function &f, const std::vector<Held> &up, std::vector<Re
   w.reg.assign(REGISTERS, Held{NOTHING, 0});
   w.wrote.assign(REGISTERS, -1);
   w.alias.assign(f.locals.size(), NOTHING);
-  std::vector<int64_t> since = joins(f);
+  w.failed = w.failed_end = 0;
+  Joins jumps = joins(f);
   std::vector<char> walked(f.nested.size());
   size_t next = 0;
   for (size_t pc = 0; pc < f.code.size(); pc = following(f, pc)) {
     uint32_t i = f.code[pc], a = ARG_A(i), b = ARG_B(i), c = ARG_C(i);
     for (size_t j = w.live.size(); j-- > 0;)
       if (f.locals[w.live[j]].endpc <= pc) w.live.erase(w.live.begin() + (ptrdiff_t)j);
-    if (since[pc] != INT64_MAX)
+    if (jumps.since[pc] != INT64_MAX)
       for (uint32_t r = 0; r < REGISTERS; r++)
-        if (w.wrote[r] > since[pc]) w.reg[r] = Held{NOTHING, 0};
+        if (w.wrote[r] > jumps.since[pc]) w.reg[r] = Held{NOTHING, 0};
+    int64_t in = (int64_t)w.failed, out = (int64_t)w.failed_end;
+    if (pc > w.failed + 1 && (jumps.least[pc] < in || jumps.most[pc] >= out))
+      w.failed_end = 0;  /* reached from outside too */
     for (; next < f.locals.size() && f.locals[next].startpc <= pc; next++) {
       if (f.locals[next].endpc <= pc || w.live.size() >= REGISTERS) continue;
       uint32_t at = (uint32_t)w.live.size();
       int kind = kindof(&f.locals[next].name);
       if (kind == NOTHING && w.reg[at].kind != STRING) kind = w.reg[at].kind;
+      if (kind == STATUS && overwritten(f, pc, f.locals[next], at)) kind = NOTHING;
       w.alias[next] = kind;
       w.live.push_back(next);
     }
 
     Held v = {NOTHING, 0};
-    uint32_t from = a, to = a;  /* the registers the instruction writes */
     switch (OPCODE(i)) {
       case OP_MOVE:
         v = value(&w, b);
@@ -326,38 +398,28 @@ static void calls(const Function &f, const std::vector<Held> &up, std::vector<Re
           else if (key.kind == STRING) v.kind = kindof(stringk(f, key.k));
         }
         break;
-      case OP_LOADNIL:
-        to = b;
+      case OP_CALL:
+        if (call(&w, pc, names) == PCALL && c != 1) v.kind = STATUS;
         break;
-      case OP_SELF:
-        to = a + 1;
-        break;
-      case OP_CALL: case OP_TAILCALL:
+      case OP_TAILCALL:
         call(&w, pc, names);
-        to = REGISTERS;
         break;
-      case OP_VARARG:
-        to = REGISTERS;
+      case OP_TEST:
+        failure(&w, pc, a);
         break;
-      case OP_FORLOOP: case OP_FORPREP:
-        to = a + 3;
-        break;
-      case OP_TFORLOOP:
-        from = a + 3;
-        to = a + 2 + c;
+      case OP_TESTSET:
+        failure(&w, pc, b);
         break;
       case OP_CLOSURE:
         closure(&w, pc, &walked, names);
         break;
-      case OP_SETGLOBAL: case OP_SETUPVAL: case OP_SETTABLE: case OP_JMP: case OP_EQ: case OP_LT:
-      case OP_LE: case OP_TEST: case OP_RETURN: case OP_SETLIST: case OP_CLOSE:
-        to = 0, from = 1;
-        break;
     }
-    for (uint32_t r = from; r <= to && r < REGISTERS; r++) {
-      w.reg[r] = Held{NOTHING, 0};
-      w.wrote[r] = (int64_t)pc;
-    }
+    uint32_t from, to;
+    if (writes(i, &from, &to))
+      for (uint32_t r = from; r <= to && r < REGISTERS; r++) {
+        w.reg[r] = Held{NOTHING, 0};
+        w.wrote[r] = (int64_t)pc;
+      }
     if (v.kind != NOTHING && a < REGISTERS) w.reg[a] = v;
   }
   /* a nested function no closure makes, at the end */

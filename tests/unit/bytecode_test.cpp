@@ -82,6 +82,15 @@ TEST(Bytecode, LiteralNamesInEveryFormTheEngineHonours) {
     {"pcall(require, 'a')\nrequire 'a'\npcall(require, 'b')\npcall(require, 'b')", "a@2 b@3? "},
     {"local r = require\nwhile x do r 'a' end\nfor k, v in pairs(t) do require 'b' end", "a@2 b@3 "},
     {"local ok, m = pcall(require, 'a')\nm 'b'", "a@1? "},
+    // A require that runs only when a pcall of require failed.
+    {"local ok, m = pcall(require, 'a')\nif not ok then m = require 'b' end\nrequire 'c'", "a@1? b@2? c@3 "},
+    {"local ok, m = _G.pcall(_G.require, 'a')\nif not ok then m = require 'b' end", "a@1? b@2? "},
+    {"local ok = pcall(require, 'a') or require 'b'\nif not pcall(require, 'c') then require 'd' end",
+     "a@1? b@1? c@2? d@2? "},
+    {"local ok, m = pcall(require, 'a')\nif ok then x = require 'b' end\nif x or not ok then require 'c' end",
+     "a@1? b@2 c@3 "},
+    {"local ok = pcall(require, 'a')\nwhile x do\n  if not ok then require 'b' end\n  ok = f()\nend",
+     "a@1? b@3 "},
     // Calls of something else, of require with more than the name, or of
     // what held require on one way there only, or before.
     {"local t = {require = print}\nt.require 'a'\nlocal p = print\np 'b'", ""},
@@ -99,6 +108,7 @@ TEST(Bytecode, ComputedNamesOncePerLineOfTheCall) {
     {"pcall(require, name)\n_G.pcall(_G.require, name or 'a')\npcall(require, f())", "@1? @2? @3? "},
     {"local r = require\nr(x) r(y)\npcall(require, x) require(y)", "@2 @3 "},
     {"local s = 'a'\nrequire(s)\nrequire('b')", "@2 b@3 "},
+    {"local ok = pcall(require, x)\nif not ok then require(y) end", "@1? @2? "},
   };
   for (const Case &c : cases) EXPECT_EQ(listed(c.source), c.expected) << c.source;
 }
