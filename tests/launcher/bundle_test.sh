@@ -33,6 +33,19 @@ sources() {
 }
 
 # Moves the program into an empty folder with the runtime and numhash.
+# What travels with numhash: on Linux the module and the runtime, whose
+# sanitized build also loads the compiler's libraries, which travel too.
+numhash_needs() {
+  if ! native; then
+    echo "ovrel.dll, numhash.dll"
+  elif [[ ${SANITIZED:-0} == 1 ]]; then
+    printf 'require "numhash"' > "$T/needs.lua"
+    "$GLUE" "$T/needs.lua" --check 2>&1 | sed -n 's/.*(--with-deps copies them): //p'
+  else
+    echo "numhash.so, libovrel.so.1"
+  fi
+}
+
 ship() {
   stage "$T/app"
   cp "$NUMHASH" "$T/app/"
@@ -127,8 +140,8 @@ mkpe() {
 
 group_run() {
   sources
-  local needs="numhash.so, libovrel.so.1"
-  native || needs="ovrel.dll, numhash.dll"
+  local needs
+  needs=$(numhash_needs)
   glue src/main.lua -o "prog$EXE"
   expect "glue: the summary names what is bundled, what is not, and what must travel" 0 "" \
     "ovrelglue: prog$EXE: bundled 3 modules: pkg, pkg.sub, crlf"$'\n'"ovrelglue: prog$EXE: optional (required in a pcall or by an optional module), not found: absent"$'\n'"ovrelglue: prog$EXE: needs beside it where it runs (--with-deps copies them): $needs"
@@ -269,7 +282,7 @@ module: pkg from src/pkg/init.lua ($(wc -c < "$T/src/pkg/init.lua") bytes)
 module: pkg.sub from src/pkg/sub.lua ($(wc -c < "$T/src/pkg/sub.lua") bytes)
 module: crlf from src/crlf.lua ($(wc -c < "$T/src/crlf.lua") bytes)
 modules: sealed, from its bundle and its own folder only
-$(native && printf 'beside it: %s\n' numhash.so libovrel.so.1 || printf 'beside it: %s\n' ovrel.dll numhash.dll)
+$(numhash_needs | sed 's/, /\n/g; s/^/beside it: /mg')
 " ""
 
   mkdir "$T/out"
@@ -719,8 +732,9 @@ group_signed() {
 # needs nothing of ours on Linux.
 group_deps() {
   sources
-  local mod=numhash.so needs="numhash.so, libovrel.so.1" said
-  native || { mod=numhash.dll; needs="ovrel.dll, numhash.dll"; }
+  local mod=numhash.so needs said
+  native || mod=numhash.dll
+  needs=$(numhash_needs)
   said="ovrelglue: empty/prog$EXE: bundled 3 modules: pkg, pkg.sub, crlf"$'\n'"ovrelglue: empty/prog$EXE: optional (required in a pcall or by an optional module), not found: absent"$'\n'"ovrelglue: empty/prog$EXE: copied beside it, as it needs them where it runs: $needs"
   mkdir "$T/empty" "$T/taken"
   glue src/main.lua -o "empty/prog$EXE" --with-deps
