@@ -31,11 +31,13 @@ static int readat(FILE *f, uint64_t pos, void *buff, size_t n) {
 }
 
 
+/* A NUL-ended name at pos, of at most limit bytes and 255: one that ends
+** near the end of the file is read too. */
 static std::string readtext(FILE *f, uint64_t pos, uint64_t limit) {
-  std::string s;
   char buff[256];
   size_t n = limit < sizeof buff ? (size_t)limit : sizeof buff;
-  if (n == 0 || !readat(f, pos, buff, n)) return s;
+  if (n == 0 || !readat(f, pos, buff, 0)) return std::string();
+  n = fread(buff, 1, n, f);
   return std::string(buff, strnlen(buff, n));
 }
 

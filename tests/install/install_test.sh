@@ -49,7 +49,10 @@ mkdir "$T/shipped"
   2>/dev/null
 got=$(../shipped/shared "$T/shipped" 2>&1) || true
 check "one on the shared-library launcher runs with what --with-deps put beside it" "100 77" "$got"
-check "which is the runtime and the module" "libovrel.so.1 numhash.so shared" "$(cd "$T/shipped" && echo *)"
+# A counting build's runtime also loads the compiler's libraries, which travel.
+shipped="libovrel.so.1 numhash.so shared"
+[[ ${COUNTED:-0} == 1 ]] && shipped="libgcc_s.so.1 libovrel.so.1 libstdc++.so.6 numhash.so shared"
+check "which is the runtime and the module" "$shipped" "$(cd "$T/shipped" && echo *)"
 
 cmake -S "$SOURCE/tests/install/thirdparty" -B "$T/greet" -DCMAKE_PREFIX_PATH="$P" >/dev/null
 cmake --build "$T/greet" >/dev/null

@@ -34,11 +34,12 @@ sources() {
 
 # Moves the program into an empty folder with the runtime and numhash.
 # What travels with numhash: on Linux the module and the runtime, whose
-# sanitized build also loads the compiler's libraries, which travel too.
+# sanitized or counting build also loads the compiler's libraries, which
+# travel too.
 numhash_needs() {
   if ! native; then
     echo "ovrel.dll, numhash.dll"
-  elif [[ ${SANITIZED:-0} == 1 ]]; then
+  elif [[ ${INSTRUMENTED:-0} == 1 ]]; then
     printf 'require "numhash"' > "$T/needs.lua"
     "$GLUE" "$T/needs.lua" --check 2>&1 | sed -n 's/.*(--with-deps copies them): //p'
   else
@@ -758,6 +759,17 @@ group_deps() {
   expect "a file where a module's folder must go is not replaced" 1 "" \
     "ovrelglue: blocked/nm is not a folder, and blocked/nm/deep${mod#numhash} goes into it; it is not replaced"
   truth "and nothing is written" test ! -s "$T/blocked/nm" -a ! -e "$T/blocked/prog$EXE"
+
+  # Modules that share one file are found through what it exports.
+  local aio=${ALLINONE##*/}
+  cp "$ALLINONE" "$T/src/"
+  printf 'print(require("allinone.one"), require("allinone.two"))' > "$T/src/aio.lua"
+  mkdir "$T/aio"
+  glue src/aio.lua -o "aio/aio$EXE" --with-deps
+  expect "modules that share a file travel as that file" 0 "" \
+    "ovrelglue: aio/aio$EXE: copied beside it, as it needs them where it runs: $(native || echo "ovrel.dll, ")$aio"
+  run "$T/aio" "./aio$EXE" "$T/aio/aio$EXE"
+  expect "and are opened from it" 0 $'one\ttwo\n' ""
 
   native || return 0
   mkdir "$T/clash"

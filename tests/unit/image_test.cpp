@@ -2,11 +2,14 @@
 // whole, cut short and damaged.
 #include <gtest/gtest.h>
 
+#include <stdint.h>
+
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <vector>
 
 #include "image.h"
 
@@ -42,15 +45,44 @@ std::string scratch(const char *name, const std::string &text) {
   return name;
 }
 
-// A cut or damaged copy of the module reads without a fault and
-// exports nothing the whole module lacks.
-void expectnomore(const std::string &text, size_t n) {
+// A cut or damaged copy of an image reads without a fault and exports
+// nothing the whole image lacks.
+void expectnomore(const std::string &text, size_t n, int kind = platformkind) {
   std::string path = scratch("image_test_cut", text);
   Image im = readimage(path);
-  EXPECT_TRUE(im.kind == 0 || im.kind == platformkind) << n;
+  EXPECT_TRUE(im.kind == 0 || im.kind == kind) << n;
   EXPECT_EQ(exportsymbol(path, "luaopen_absent"), 0) << n;
   EXPECT_EQ(exportsymbol(path, "lua_setmetatabletoobject"), 0) << n;
   fs::remove(path);
+}
+
+void put(std::string *s, size_t at, uint32_t v, int n) {
+  for (int i = 0; i < n; i++) (*s)[at + i] = (char)(v >> (8 * i));
+}
+
+// A 32-bit x86 DLL of one section (address 0x1000, file offset 0x200) that
+// exports luaopen_a_b and luaopen_a_c and imports ovrel.dll, as a file
+// holding several modules for the Windows launcher does.
+std::string dll() {
+  std::string s(0x400, '\0');
+  s.replace(0, 2, "MZ");
+  put(&s, 0x3c, 0x40, 4);
+  s.replace(0x40, 4, std::string("PE\0\0", 4));
+  put(&s, 0x44, 0x14c, 2);            // machine
+  put(&s, 0x46, 1, 2);                // sections
+  put(&s, 0x54, 224, 2);              // optional header's size
+  put(&s, 0x58, 0x10b, 2);            // PE32
+  put(&s, 0xb4, 16, 4);               // data directories
+  put(&s, 0xb8, 0x1000, 4), put(&s, 0xbc, 0x60, 4);   // exports
+  put(&s, 0xc0, 0x1100, 4), put(&s, 0xc4, 0x28, 4);   // imports
+  put(&s, 0x138 + 8, 0x200, 4), put(&s, 0x138 + 12, 0x1000, 4);
+  put(&s, 0x138 + 16, 0x200, 4), put(&s, 0x138 + 20, 0x200, 4);
+  put(&s, 0x200 + 24, 2, 4), put(&s, 0x200 + 32, 0x1040, 4);  // two names, their table
+  put(&s, 0x240, 0x1080, 4), put(&s, 0x244, 0x1090, 4);
+  s.replace(0x280, 11, "luaopen_a_b"), s.replace(0x290, 11, "luaopen_a_c");
+  put(&s, 0x300 + 12, 0x1180, 4);
+  s.replace(0x380, 9, "ovrel.dll");
+  return s;
 }
 
 TEST(ImageTest, ModuleAndRuntime) {
@@ -74,6 +106,24 @@ TEST(ImageTest, Exports) {
   // Defined by the runtime, only imported by the module.
   EXPECT_EQ(exportsymbol(OVREL_LIBRARY, "lua_setmetatabletoobject"), 1);
   EXPECT_EQ(exportsymbol(NUMHASH_MODULE, "lua_setmetatabletoobject"), 0);
+}
+
+TEST(ImageTest, ADllOfSeveralModules) {
+  std::string whole = dll(), path = scratch("image_test.dll", whole);
+  Image im = readimage(path);
+  EXPECT_EQ(im.kind, 'P');
+  EXPECT_EQ(im.machine, 0x14c);
+  EXPECT_EQ(im.needed, std::vector<std::string>{"ovrel.dll"});
+  EXPECT_EQ(exportsymbol(path, "luaopen_a_b"), 1);
+  EXPECT_EQ(exportsymbol(path, "luaopen_a_c"), 1);
+  EXPECT_EQ(exportsymbol(path, "luaopen_a"), 0);
+  fs::remove(path);
+  for (size_t n = 0; n < whole.size(); n += 7) {
+    expectnomore(whole.substr(0, n), n, 'P');
+    std::string damaged = whole;
+    for (size_t i = n; i < std::min(n + 16, whole.size()); i++) damaged[i] = '\xff';
+    expectnomore(damaged, n, 'P');
+  }
 }
 
 TEST(ImageTest, TextIsNoImage) {
