@@ -795,6 +795,18 @@ group_deps() {
   glue n/use.lua --check
   expect "libraries are read from the dynamic sections of ELF files of 64 and 32 bits" 0 "" \
     "ovrelglue: n/use.lua: needs beside it where it runs (--with-deps copies them): m.so, lib/libone.so, lib/libtwo.so"
+  # One found only as this machine's loader finds it (LD_LIBRARY_PATH here)
+  # travels beside the program, and what it loads.
+  mkdir "$T/ldp"
+  mkelf "$T/ldp/libfar.so" 64 1=libnear.so 14=libfar.so
+  mkelf "$T/ldp/libnear.so" 32 1=libc.so.6
+  mkelf "$T/n/m2.so" 64 1=libfar.so 1=libm.so.6
+  printf 'require "m2"' > "$T/n/use2.lua"
+  LD_LIBRARY_PATH="$T/nowhere:$T/ldp" glue n/use2.lua --check
+  expect "a library found through LD_LIBRARY_PATH travels, and what it loads" 0 "" \
+    "ovrelglue: n/use2.lua: needs beside it where it runs (--with-deps copies them): m2.so, libfar.so, libnear.so"
+  glue n/use2.lua --check
+  expect "one found nowhere is named" 1 "" "ovrelglue: n/m2.so needs libfar.so, which is not found"
   mkdir "$T/nout"
   glue n/use.lua -o nout/prog --with-deps
   truth "each is copied where the run-path that found it leads from the copy" \

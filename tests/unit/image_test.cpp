@@ -118,11 +118,15 @@ TEST(ImageTest, ADllOfSeveralModules) {
   EXPECT_EQ(exportsymbol(path, "luaopen_a_c"), 1);
   EXPECT_EQ(exportsymbol(path, "luaopen_a"), 0);
   fs::remove(path);
+  // Cut, and 16 bytes set to all ones or to zeros: sizes and offsets out
+  // of range, or tables and names that are not there.
   for (size_t n = 0; n < whole.size(); n += 7) {
     expectnomore(whole.substr(0, n), n, 'P');
-    std::string damaged = whole;
-    for (size_t i = n; i < std::min(n + 16, whole.size()); i++) damaged[i] = '\xff';
-    expectnomore(damaged, n, 'P');
+    for (char fill : {'\xff', '\0'}) {
+      std::string damaged = whole;
+      for (size_t i = n; i < std::min(n + 16, whole.size()); i++) damaged[i] = fill;
+      expectnomore(damaged, n, 'P');
+    }
   }
 }
 
@@ -142,12 +146,14 @@ TEST(ImageTest, CutOrDamagedModule) {
   ASSERT_GT(whole.size(), 4096u);
   for (size_t n = 0; n < whole.size(); n += 997) {
     expectnomore(whole.substr(0, n), n);
-    // Every other 8 bytes all ones: links, sizes and offsets out of range
-    // in headers whose other fields still look right.
-    std::string damaged = whole;
-    for (size_t i = n; i < std::min(n + 997, whole.size()); i++)
-      if (i & 8) damaged[i] = '\xff';
-    expectnomore(damaged, n);
+    // Every other 8 bytes all ones or zeros: links, sizes and offsets out
+    // of range in headers whose other fields still look right.
+    for (char fill : {'\xff', '\0'}) {
+      std::string damaged = whole;
+      for (size_t i = n; i < std::min(n + 997, whole.size()); i++)
+        if (i & 8) damaged[i] = fill;
+      expectnomore(damaged, n);
+    }
   }
 }
 
