@@ -12,8 +12,8 @@ cd "$(dirname "$0")/.."
 
 scripts/setup.sh clang libclang-rt-14-dev
 seconds=${OVREL_FUZZ_SECONDS:-60}
-targets=(maptable reader bytecode)
-declare -A max_len=([maptable]=512 [reader]=4096 [bytecode]=4096)
+targets=(maptable reader bytecode image)
+declare -A max_len=([maptable]=512 [reader]=4096 [bytecode]=4096 [image]=8192)
 
 cmake --preset fuzz >/dev/null
 cmake --build build-fuzz -j2 --target "${targets[@]/%/_fuzz}"
