@@ -193,6 +193,8 @@ group_run() {
   mv "$T/open$EXE" "$T/app/"
   glue --show "app/sealed$EXE"
   truth "show says a program is sealed" grep -q '^modules: sealed' <<< "$out"
+  glue --show "app/open$EXE"
+  truth "or searches the system's folders too" grep -q '^modules: .* the system.s (--system-modules)$' <<< "$out"
   LUA_PATH="$(hostpath "$T/sys")/?.lua" run "$T/app" "./sealed$EXE" "$T/app/sealed$EXE"
   expect "a sealed program ignores LUA_PATH" 0 $'not found\n' ""
   LUA_PATH="$(hostpath "$T/sys")/?.lua" run "$T/app" "./open$EXE" "$T/app/open$EXE"
@@ -424,6 +426,7 @@ $(numhash_needs | sed 's/, /\n/g; s/^/beside it: /mg')
            's/"b","b.lua"/"b"."b.lua"/' 's/"b","b.lua"/"b",b.lua"/' 's/"b.lua","hb/"b.lua"."hb/' \
            's/,"hb\/b.lua"/,hb\/b.lua"/' 's/local m={"main.lua"/local m={main/' \
            's/ in the bundle/ in it/' 's/ovrelglue 3/ovrelglue 2/' 's/local x={true,/local x={1,/' \
+           's/local x={true,"/local x={true,/' \
            'cut|n"}' 'cut|"}'; do
     spoilt "${e%%|*}" "${e#*|}"
     glue --show spoilt
