@@ -47,8 +47,11 @@ std::string scratch(const char *name, const std::string &text) {
 
 // A cut or damaged copy of an image reads without a fault and exports
 // nothing the whole image lacks.
+// Each test has a file of its own: ctest runs them side by side.
 void expectnomore(const std::string &text, size_t n, int kind = platformkind) {
-  std::string path = scratch("image_test_cut", text);
+  const testing::TestInfo *test = testing::UnitTest::GetInstance()->current_test_info();
+  std::string file = std::string("image_test_cut_") + test->name();
+  std::string path = scratch(file.c_str(), text);
   Image im = readimage(path);
   EXPECT_TRUE(im.kind == 0 || im.kind == kind) << n;
   EXPECT_EQ(exportsymbol(path, "luaopen_absent"), 0) << n;
