@@ -217,11 +217,6 @@ static int listed(const std::vector<Dep> &deps, const std::string &rel) {
 }
 
 
-static int has(const std::vector<std::string> &v, const std::string &s) {
-  return std::find(v.begin(), v.end(), s) != v.end();
-}
-
-
 /* Adds what the file at path, travelling as rel, loads that travels, and
 ** what that loads, each after what it loads to `order`.  For the launcher
 ** (rel "") only its runtime and what lies outside the system's folders
@@ -253,8 +248,7 @@ static void addlibraries(const Target &t, const std::string &path, const std::st
 
 
 std::vector<std::string> nativepath(const char *scriptfolder, const char *tooldir,
-                                    const std::string &launcher) {
-  int kind = readimage(launcher).kind;
+                                    const std::string &launcher, int kind) {
   const char *suffix = kind == 'P' ? ".dll" : ".so";
   std::vector<std::string> out;
   if (scriptfolder) out.push_back(std::string(scriptfolder) + "?" + suffix);
@@ -304,11 +298,11 @@ static std::string findnative(const Target &t, const std::vector<std::string> &t
 }
 
 
-Natives travellers(const std::string &launcher, const std::vector<std::string> &templates,
-                   const std::vector<std::string> &names) {
+Natives travellers(const std::string &launcher, const Image &image,
+                   const std::vector<std::string> &templates, const std::vector<std::string> &names) {
   Natives out;
   Target t;
-  t.launcher = readimage(launcher);
+  t.launcher = image;
   std::string dir = folderof(launcher);
   t.dir = dir.empty() ? std::string(".") : dir;
   if (t.launcher.kind == 'E') {

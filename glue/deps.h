@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "image.h"
+
 struct Dep {
   std::string rel;   /* its name beside the program: "numhash.so", "a/b.so" */
   std::string from;  /* where it was found */
@@ -19,20 +21,22 @@ struct Natives {
   std::vector<std::vector<std::string>> preload;
 };
 
-/* The libraries the launcher loads that must travel with the program, the
-** native modules among `names` found through the templates (a file of
-** their own, or their first part's file that opens them too), and every
-** library those load that the C library and the launcher do not provide.
-** Only files of the launcher's kind and machine are taken; a library a
-** module needs that is nowhere to be found ends the tool. */
-Natives travellers(const std::string &launcher, const std::vector<std::string> &templates,
-                   const std::vector<std::string> &names);
+/* The libraries the launcher (image, read from it) loads that must travel
+** with the program, the native modules among `names` found through the
+** templates (a file of their own, or their first part's file that opens
+** them too), and every library those load that the C library and the
+** launcher do not provide.  Only files of the launcher's kind and machine
+** are taken; a library a module needs that is nowhere to be found ends
+** the tool. */
+Natives travellers(const std::string &launcher, const Image &image,
+                   const std::vector<std::string> &templates, const std::vector<std::string> &names);
 
-/* The templates for native modules of the launcher's platform: the
-** script's folder, the launcher's, then for the tool's own platform the
-** tool's module folders and LUA_CPATH or the engine's default. */
+/* The templates for native modules of the launcher's platform (kind, as
+** its image gives it): the script's folder, the launcher's, then for the
+** tool's own platform the tool's module folders and LUA_CPATH or the
+** engine's default. */
 std::vector<std::string> nativepath(const char *scriptfolder, const char *tooldir,
-                                    const std::string &launcher);
+                                    const std::string &launcher, int kind);
 
 /* Refuses a file already beside out that differs from the one to copy. */
 void checkdeps(const std::vector<Dep> &deps, const std::string &out);

@@ -3,6 +3,7 @@
 #ifndef OVREL_GLUE_H
 #define OVREL_GLUE_H
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -16,5 +17,10 @@ struct Module {
   std::string text;    /* its bytes, unchanged */
   size_t size = 0;     /* their number, also where --show does not keep them */
 };
+
+/* Whether v holds s. */
+inline int has(const std::vector<std::string> &v, const std::string &s) {
+  return std::find(v.begin(), v.end(), s) != v.end();
+}
 
 #endif /* OVREL_GLUE_H */

@@ -44,11 +44,6 @@ static Compiled checkcompiles(const std::string &text, const std::string &chunkn
 }
 
 
-static int has(const std::vector<std::string> &v, const std::string &s) {
-  return std::find(v.begin(), v.end(), s) != v.end();
-}
-
-
 static std::string joined(const std::vector<std::string> &names) {
   std::string s;
   for (const std::string &n : names) s += (s.empty() ? "" : ", ") + n;
@@ -351,13 +346,15 @@ int makeprogram(const Job &job) {
   std::string chunk = text;
   int bundling = !job.plain && !precompiled(text) && hashline(text) != std::string::npos;
   if (bundling) gather(job, script, fromstdin ? "stdin" : job.script, scriptdir, &g);
-  Natives natives = travellers(job.launcher, nativepath(scriptdir, job.tooldir, job.launcher), g.missing);
+  Image launcher = readimage(job.launcher);
+  Natives natives = travellers(job.launcher, launcher,
+                               nativepath(scriptdir, job.tooldir, job.launcher, launcher.kind), g.missing);
   Unmet u = unmet(job, g, natives);
   if (bundling) {
     Bundle b;
     b.script = fromstdin ? "stdin.lua" : std::string(job.script + folderlen(job.script, 1));
     b.modules = g.found;
-    sealing(&b, job, readimage(job.launcher).kind, natives);
+    sealing(&b, job, launcher.kind, natives);
     chunk = makebundle(b, text);
     std::string message = compilescript(chunk, "=").message;
     if (!message.empty()) die("the bundled program does not compile: %s", message.c_str());

@@ -133,7 +133,7 @@ std::vector<std::string> walkprefix(const std::vector<std::string> &templates,
         p.resize(p.size() - after.size());
       }
       std::replace(p.begin(), p.end(), '/', '.');
-      if (goodname(p) && std::find(names.begin(), names.end(), p) == names.end())
+      if (goodname(p) && !has(names, p))
         names.push_back(p);
     }
   }
