@@ -22,18 +22,21 @@ extern "C" const char *luai_pushprogpath(lua_State *L);
 #endif
 
 
-static int loadapp(lua_State *L) {
-  lua_createtable(L, 0, 2);
+const char *app_pushpath(lua_State *L) {
 #if defined(_WIN32)
-  const char *path = luai_pushprogpath(L);
+  return luai_pushprogpath(L);
 #else
   char buff[PATH_MAX];
-  const char *path = NULL;
-  if (ownfile_name(buff, sizeof buff) != 0) {
-    lua_pushstring(L, buff);
-    path = lua_tostring(L, -1);
-  }
+  if (ownfile_name(buff, sizeof buff) == 0) return NULL;
+  lua_pushstring(L, buff);
+  return lua_tostring(L, -1);
 #endif
+}
+
+
+static int loadapp(lua_State *L) {
+  lua_createtable(L, 0, 2);
+  const char *path = app_pushpath(L);
   if (path != NULL) {
     const char *slash = strrchr(path, DIRSEP);
     lua_pushlstring(L, path, slash == path ? 1 : (size_t)(slash - path));  /* "/" for the root */

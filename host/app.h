@@ -8,6 +8,11 @@
 
 struct lua_State;
 
+/* Pushes the running program's own file, absolute, and returns it; NULL
+** with nothing pushed where the system cannot tell it.  The one source of
+** the program's file and folder, for this module and the module paths. */
+const char *app_pushpath(lua_State *L);
+
 /* Makes require "ovrel.app" give {path = the running program's own file,
 ** dir = its folder}, both absolute; fields the system cannot tell stay nil. */
 void app_preload(lua_State *L);

@@ -19,14 +19,11 @@
 #include <string.h>
 
 #if defined(_WIN32)
-/* The program's folder in UTF-8, pushed: the engine's own, which reaches
-** any name and length (lwinpath.c). */
-extern "C" const char *luai_pushprogdir(lua_State *L);
+#define DIRSEP '\\'
 #define OWN_PATH ""
 #define OWN_CPATH ""
 #else
-#include <limits.h>
-#include "ownfile.h"
+#define DIRSEP '/'
 #define OWN_PATH "!/?.lua;!/?/init.lua;"
 #define OWN_CPATH "!/?.so;"
 #endif
@@ -38,15 +35,11 @@ extern "C" const char *luai_pushprogdir(lua_State *L);
 ** with nothing pushed when it cannot be known or would not work inside a
 ** path template. */
 static const char *pushprogdir(lua_State *L) {
-#if defined(_WIN32)
-  const char *dir = luai_pushprogdir(L);
-#else
-  char buff[PATH_MAX];
-  if (ownfile_name(buff, sizeof buff) == 0) return NULL;
-  *strrchr(buff, '/') = '\0';  /* absolute: "" for the root */
-  lua_pushstring(L, buff);
+  const char *path = app_pushpath(L);
+  if (path == NULL) return NULL;
+  lua_pushlstring(L, path, (size_t)(strrchr(path, DIRSEP) - path));  /* "" for the root */
+  lua_replace(L, -2);
   const char *dir = lua_tostring(L, -1);
-#endif
   if (strpbrk(dir, ";?") == NULL) return dir;
   lua_settop(L, -2);  /* would split or fill the template */
   return NULL;
