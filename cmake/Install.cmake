@@ -84,7 +84,7 @@ target_compile_definitions(ovrelglue_parts PRIVATE OVRELGLUE_MODULE_DIR="${bin_t
 if(NOT OVREL_INSTALL_DEVELOPMENT)
   return()
 endif()
-install(FILES ${PROJECT_SOURCE_DIR}/host/ovrel.h ${PROJECT_SOURCE_DIR}/launcher/srglue.h
+install(FILES ${PROJECT_SOURCE_DIR}/host/ovrel.h ${PROJECT_SOURCE_DIR}/host/srglue.h
         DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/ovrel)
 
 # For a third party's own module: pkg-config's ovrel and CMake's

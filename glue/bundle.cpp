@@ -55,10 +55,31 @@
   "local f=n:gsub(\"%.\",\"/\") for _,r in ipairs{f..\".so\",f:match\"^[^/]*\"..\".so\"} do " \
   "local q=l[r] if q and d then l[r]=nil for i=2,#q do p.loadlib(d..\"/\"..q[i],\"*\") end end end "
 
-static const char head[] = "do --[[ovrelglue 3]] local m={";
-static const char body[] = SEARCHER3 BUNDLE_MODULE_CHUNK "return as(ld(t,\"=\"..e[2])) end " PRELOAD NOTFOUND;
+/* Since version 4, x[5] lists the native files the program carries inside
+** it (--onefile).  ovrel.app loads those from memory, so a module found
+** there, and the libraries it loads, need no file beside the program; the
+** module's entry is the engine's name for it (luaopen_, the part after a
+** "-" with "." as "_"). */
+#define SEARCHER4 \
+  "} local s,ld,as,p={},loadstring,assert,package for i=2,#m do s[m[i][1]]=m[i] end " \
+  "local o,a=pcall(require,\"ovrel.app\") local d=o and a.dir if d and d:find\"[;?]\" then d=nil end " \
+  "if x[1] then local function h(t) return d and (t:gsub(\"!\",function() return d end)) or \"\" end " \
+  "p.path=h(x[2]) p.cpath=h(x[3]) end local l,c={},{} for i=6,#x do l[x[i][1]]=x[i] end " \
+  "for _,r in ipairs(x[5]) do c[r]=o end " \
+  "table.insert(p.loaders,2,function(n) local e=s[n] if e then local t=e[4] "
+#define PRELOAD4 \
+  "local f=n:gsub(\"%.\",\"/\") for _,r in ipairs{f..\".so\",f:match\"^[^/]*\"..\".so\"} do " \
+  "local q=l[r] if q and (d or c[r]) then l[r]=nil for i=2,#q do " \
+  "if c[r] then a.loadlib(q[i],\"*\") else p.loadlib(d..\"/\"..q[i],\"*\") end end end " \
+  "if c[r] then local g,w=a.loadlib(r,\"luaopen_\"..n:gsub(\"^[^-]*%-\",\"\"):gsub(\"%.\",\"_\")) " \
+  "if g then return g end error(\"error loading module '\"..n..\"' carried as '\"..r..\"':\\n\\t\"..w,0) end end "
+
+static const char head[] = "do --[[ovrelglue 4]] local m={";
+static const char body[] = SEARCHER4 BUNDLE_MODULE_CHUNK "return as(ld(t,\"=\"..e[2])) end " PRELOAD4 NOTFOUND;
 
 /* Programs made before read back as well. */
+static const char head3[] = "do --[[ovrelglue 3]] local m={";
+static const char body3[] = SEARCHER3 BUNDLE_MODULE_CHUNK "return as(ld(t,\"=\"..e[2])) end " PRELOAD NOTFOUND;
 static const char head2[] = "do --[[ovrelglue 2]] local m={";
 static const char body2[] = SEARCHER BUNDLE_MODULE_CHUNK "return as(ld(t,\"=\"..e[2])) end " NOTFOUND;
 static const char head1[] = "do --[[ovrelglue 1]] local m={";
@@ -126,6 +147,7 @@ std::string makebundle(const Bundle &b, const std::string &text) {
   out += ',';
   quote(&out, b.cpath);
   quotelist(&out, b.beside);
+  quotelist(&out, b.carried);
   for (const std::vector<std::string> &p : b.preload) quotelist(&out, p);
   out += body;
   out.append(text, at, std::string::npos);
@@ -204,8 +226,8 @@ static int readlist(const std::string &s, size_t *i, std::vector<std::string> *i
 int readbundle(const std::string &chunk, Bundle *b, int withtext) {
   size_t at = hashline(chunk), i = at;
   if (at == std::string::npos) return 0;
-  int version = literal(chunk, &i, head) ? 3 : literal(chunk, &i, head2) ? 2
-              : literal(chunk, &i, head1) ? 1 : 0;
+  int version = literal(chunk, &i, head) ? 4 : literal(chunk, &i, head3) ? 3
+              : literal(chunk, &i, head2) ? 2 : literal(chunk, &i, head1) ? 1 : 0;
   if (version == 0 || !unquote(chunk, &i, &b->script)) return 0;
   b->modules.clear();
   while (literal(chunk, &i, ",{")) {
@@ -219,19 +241,22 @@ int readbundle(const std::string &chunk, Bundle *b, int withtext) {
   }
   b->kind = BUNDLE_OPEN;
   b->preload.clear();
-  if (version == 3) {
+  b->carried.clear();
+  if (version >= 3) {
     if (literal(chunk, &i, "} local x={true,")) b->kind = BUNDLE_SEALED;
     else if (literal(chunk, &i, "} local x={false,")) b->kind = BUNDLE_SYSTEM;
     else return 0;
     if (!unquote(chunk, &i, &b->path) || !literal(chunk, &i, ",") || !unquote(chunk, &i, &b->cpath) ||
         !literal(chunk, &i, ",") || !readlist(chunk, &i, &b->beside))
       return 0;
+    if (version == 4 && (!literal(chunk, &i, ",") || !readlist(chunk, &i, &b->carried))) return 0;
     while (literal(chunk, &i, ",")) {
       b->preload.emplace_back();
       if (!readlist(chunk, &i, &b->preload.back()) || b->preload.back().empty()) return 0;
     }
   }
-  if (!literal(chunk, &i, version == 3 ? body : version == 2 ? body2 : body1)) return 0;
+  const char *bodies[] = {body1, body2, body3, body};
+  if (!literal(chunk, &i, bodies[version - 1])) return 0;
   b->at = at;
   b->len = i - at;
   return 1;

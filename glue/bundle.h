@@ -24,6 +24,7 @@ struct Bundle {
   int kind = BUNDLE_OPEN;       /* BUNDLE_OPEN: made before programs were sealed */
   std::string path, cpath;      /* a sealed program's module paths, "!" its folder */
   std::vector<std::string> beside;  /* the files it expects beside it */
+  std::vector<std::string> carried; /* the native files it carries inside (--onefile) */
   /* A native module's file, then the libraries to load before it from
   ** beside the program, in order: the loader would not look there. */
   std::vector<std::vector<std::string>> preload;

@@ -311,6 +311,7 @@ Natives travellers(const std::string &launcher, const Image &image,
   }
   std::vector<std::string> order, visiting;
   addlibraries(t, launcher, "", &out, &order, &visiting);
+  out.launcherdeps = out.deps.size();
   for (const std::string &n : t.launcher.needed) t.provided.push_back(n);
   for (const std::string &name : names) {
     std::string rel;

@@ -16,6 +16,7 @@ struct Dep {
 struct Natives {
   std::vector<std::string> found;  /* the names found as native modules */
   std::vector<Dep> deps;           /* every file that travels, each once */
+  size_t launcherdeps = 0;         /* the first ones, which the launcher loads itself */
   /* ELF: a module's file, then the libraries to load before it, each
   ** after those it loads. */
   std::vector<std::vector<std::string>> preload;

@@ -17,6 +17,7 @@
 #include <utility>
 
 #include "bundle.h"
+#include "carry.h"
 #include "deps.h"
 #include "engine.h"
 #include "files.h"
@@ -281,8 +282,56 @@ static void sealing(Bundle *b, const Job &job, int kind, const Natives &natives)
   b->kind = job.systemmodules ? BUNDLE_SYSTEM : BUNDLE_SEALED;
   b->path = kind == 'P' ? "!\\?.lua;!\\?\\init.lua" : "!/?.lua;!/?/init.lua";
   b->cpath = kind == 'P' ? "!\\?.dll" : "!/?.so";
-  for (const Dep &d : natives.deps) b->beside.push_back(d.rel);
   b->preload = natives.preload;
+  for (const Dep &d : natives.deps) (job.onefile ? b->carried : b->beside).push_back(d.rel);
+  /* One file looks nowhere on disk. */
+  if (job.onefile && !job.systemmodules) b->path = b->cpath = "";
+}
+
+
+/* --onefile: every native module and library the program loads is carried
+** inside it.  Only the loader of the launcher's own platform loads a
+** library from memory, and the launcher's own libraries are loaded before
+** any of the program is read. */
+static void carrynatives(const Job &job, const Image &launcher, const Natives &natives,
+                         std::vector<Carry> *carried) {
+  if (launcher.kind != 'E')
+    die("--onefile carries native modules for Linux launchers only: Windows loads a library "
+        "only from a file of its own; ship the folder that --with-deps makes");
+  if (natives.launcherdeps > 0)
+    die("--onefile needs a launcher with the runtime inside, as ovrelrun-standalone: %s loads %s "
+        "from a file before it starts", job.launcher, natives.deps[0].rel.c_str());
+  for (const Dep &d : natives.deps) {
+    Stat st;
+    if (statfile(d.from.c_str(), &st) != 0) die("cannot read %s", d.from.c_str());
+    Carry c;
+    c.name = d.rel;
+    c.from = d.from;
+    c.kind = DATA_NATIVE;
+    c.size = (int64_t)st.st_size;
+    carried->push_back(c);
+  }
+}
+
+
+static void carrynote(std::string *notes, const std::string &output, const std::vector<Carry> &carried,
+                      const std::vector<std::string> &hidden) {
+  std::vector<std::string> natives;
+  int64_t bytes = 0;
+  size_t files = 0;
+  for (const Carry &c : carried) {
+    if (c.kind == DATA_NATIVE) natives.push_back(c.name);
+    else files++, bytes += c.size;
+  }
+  if (files > 0)
+    keepnote(notes, "%s: carries %lu included file%s, %lld bytes", output.c_str(), (unsigned long)files,
+             files == 1 ? "" : "s", (long long)bytes);
+  if (!hidden.empty())
+    keepnote(notes, "%s: not included, hidden or a folder reached through a link: %s", output.c_str(),
+             joined(hidden).c_str());
+  if (!natives.empty())
+    keepnote(notes, "%s: carried inside it and loaded from memory (--onefile): %s", output.c_str(),
+             joined(natives).c_str());
 }
 
 
@@ -350,6 +399,9 @@ int makeprogram(const Job &job) {
   Natives natives = travellers(job.launcher, launcher,
                                nativepath(scriptdir, job.tooldir, job.launcher, launcher.kind), g.missing);
   Unmet u = unmet(job, g, natives);
+  std::vector<std::string> hidden;
+  std::vector<Carry> carried = includedfiles(job.carry, scriptdir && *scriptdir ? scriptdir : ".", &hidden);
+  if (job.onefile) carrynatives(job, launcher, natives, &carried);
   if (bundling) {
     Bundle b;
     b.script = fromstdin ? "stdin.lua" : std::string(job.script + folderlen(job.script, 1));
@@ -360,10 +412,13 @@ int makeprogram(const Job &job) {
     if (!message.empty()) die("the bundled program does not compile: %s", message.c_str());
     fitstrailer("the bundled program", (int64_t)chunk.size());
   }
-  const std::vector<Dep> &deps = natives.deps;
+  const std::vector<Dep> &deps = job.onefile ? std::vector<Dep>() : natives.deps;
+  int64_t carriedbytes = carriedsize(carried);
+  fitstrailer("the program with what it carries", image + carriedbytes + (int64_t)chunk.size());
   /* Everything to say is made before the program gets its name. */
   std::string notes;
   summarise(&notes, job, output, script, text, droppedline, g, u, deps);
+  carrynote(&notes, output, carried, hidden);
   if (!job.check) {
     checkoutput(target, output, job, g.found, g.unfit);
     /* What travels beside the program is copied first: the program appears
@@ -374,10 +429,11 @@ int makeprogram(const Job &job) {
     }
     FILE *out = maketemp(target);
     int signaturedropped = copyimage(l, job.launcher, out, &image);
+    writecarried(out, carried);
     putbytes(out, chunk.data(), chunk.size());
     Glue glue;
     memcpy(glue.sig, GLUE_SIG, GLUE_SIGLEN);
-    glue_put32(glue.size1, (int32_t)image);
+    glue_put32(glue.size1, (int32_t)(image + carriedbytes));
     glue_put32(glue.size2, (int32_t)chunk.size());
     putbytes(out, &glue, sizeof glue);
     std::string written;  /* said first */

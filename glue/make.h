@@ -16,6 +16,8 @@ struct Job {
   int check;                          /* compile and scan, write nothing */
   int systemmodules;                  /* the program searches the target's folders too */
   std::vector<std::string> allowmissing;  /* --allow-missing, in order */
+  std::vector<std::string> carry;     /* --include PATH[=NAME], in order */
+  int onefile;                        /* carry native modules inside, not beside */
   const char *tooldir;                /* this tool's folder, with its separator, or "" */
 };
 

@@ -36,7 +36,8 @@ extern "C" {
 
 static const char usage[] =
     "usage: ovrelglue SCRIPT -o OUTPUT [-I TEMPLATE]... [-m NAME]... [--plain] [--launcher PATH]\n"
-    "                 [--with-deps] [--system-modules] [--allow-missing NAME]...\n"
+    "                 [--with-deps | --onefile] [--system-modules] [--allow-missing NAME]...\n"
+    "                 [--include PATH[=NAME]]...\n"
     "       ovrelglue SCRIPT --check [-o OUTPUT] [-I TEMPLATE]... [-m NAME]... [--launcher PATH]\n"
     "       ovrelglue --show FILE\n"
     "       ovrelglue --extract FILE DIR\n"
@@ -80,14 +81,23 @@ static const char usage[] =
     "                   is then no error\n"
     "  --allow-missing NAME  ship without module NAME, which the program's\n"
     "                   literal require would not find\n"
+    "  --include PATH[=NAME]  carry the file PATH, or every file below the\n"
+    "                   folder PATH (hidden ones aside), inside the program as\n"
+    "                   NAME, by default PATH's name below SCRIPT's folder; the\n"
+    "                   program reads it with require \"ovrel.app\".read(NAME)\n"
+    "  --onefile        carry the native modules the program needs, and the\n"
+    "                   libraries they load, inside it: it loads them from\n"
+    "                   memory and needs nothing beside it (Linux launchers)\n"
     "\n"
     "--show prints the offset, length and first line of the script that FILE\n"
-    "carries, and every module bundled in it, without running it.  --extract\n"
+    "carries, every module bundled in it and every file it carries, without\n"
+    "running it.  --extract\n"
     "writes every module back into DIR, a new or empty folder, byte for byte,\n"
     "at its path below the folder it was found in, and the script as\n"
     "DIR/script.d/NAME, where it hides no module; a plain program's script as\n"
-    "DIR/script.lua.  DIR is made whole or not at all.  To glue it again:\n"
-    "ovrelglue DIR/script.d/NAME -I DIR ...\n";
+    "DIR/script.lua.  The files it carries go below the script's folder, at\n"
+    "their names.  DIR is made whole or not at all.  To glue it again:\n"
+    "ovrelglue DIR/script.d/NAME -I DIR --include DIR/script.d/FOLDER ...\n";
 
 
 /* ------------------------------------------------------------------------
@@ -116,6 +126,11 @@ static void doargs(int argc, char **argv, Args *a) {
       a->job.withdeps = 1;
     } else if (strcmp(o, "--check") == 0) {
       a->job.check = 1;
+    } else if (strcmp(o, "--onefile") == 0) {
+      a->job.onefile = 1;
+    } else if (strcmp(o, "--include") == 0) {
+      if (i + 1 >= argc) die("--include needs a file or folder (try --help)");
+      a->job.carry.push_back(argv[++i]);
     } else if (strcmp(o, "--system-modules") == 0) {
       a->job.systemmodules = 1;
     } else if (strcmp(o, "--allow-missing") == 0) {
@@ -162,7 +177,7 @@ static int run(int argc, char **argv) {
   Job &job = a.job;
   int making = job.script || job.output || job.launcher || job.plain || job.withdeps || job.check ||
                job.systemmodules || !job.includes.empty() || !job.modules.empty() ||
-               !job.allowmissing.empty();
+               !job.allowmissing.empty() || !job.carry.empty() || job.onefile;
   if (a.help) {
     fputs(usage, stdout);
     return 0;
@@ -187,6 +202,10 @@ static int run(int argc, char **argv) {
     die("-o -: a program is not written to standard output; name a file");
   if (job.plain && (!job.includes.empty() || !job.modules.empty()))
     die("--plain bundles nothing: it takes no -I or -m");
+  if (job.onefile && job.withdeps)
+    die("--onefile carries inside the program what --with-deps copies beside it: take one");
+  if (job.plain && job.onefile)
+    die("--plain bundles nothing: it takes no --onefile");
   if (job.plain && (job.systemmodules || !job.allowmissing.empty()))
     die("--plain keeps the launcher's module paths: it takes no --system-modules or --allow-missing");
   std::string dir = tooldir(argv[0]);

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "bundle.h"
+#include "carry.h"
 #include "files.h"
 #include "writing.h"
 #include "glue.h"
@@ -69,6 +70,7 @@ int showprogram(const char *path) {
     chunk = scriptbytes(f, path, &glue, SIZE_MAX);
     bundle = readbundle(chunk, &b, 0);
   }
+  std::vector<Carry> carried = readcarried(f, path, glue);
   fclose(f);
   if (bundle) mainscript(&chunk, b);
   /* Made whole before any of it is printed: a failure prints nothing. */
@@ -79,7 +81,9 @@ int showprogram(const char *path) {
     for (const Module &m : b.modules)
       out += "module: " + printable(m.name, 200) + " from " + printable(m.source, 4096) + " (" +
              std::to_string(m.size) + " bytes)\n";
-    if (b.kind == BUNDLE_SEALED)
+    if (b.kind == BUNDLE_SEALED && b.path.empty())
+      out += "modules: sealed, from its bundle and what it carries only (--onefile)\n";
+    else if (b.kind == BUNDLE_SEALED)
       out += "modules: sealed, from its bundle and its own folder only\n";
     else if (b.kind == BUNDLE_SYSTEM)
       out += "modules: from its bundle, its own folder, then the system's (--system-modules)\n";
@@ -87,6 +91,9 @@ int showprogram(const char *path) {
   }
   if (!bundle)
     out += "modules: the launcher's paths, not sealed\n";
+  for (const Carry &c : carried)
+    out += (c.kind == DATA_NATIVE ? "carried: " : "included: ") + printable(c.name, 4096) + " (" +
+           std::to_string(c.size) + " bytes)\n";
   fwrite(out.data(), 1, out.size(), stdout);
   return 0;
 }
@@ -98,26 +105,37 @@ struct Entry {
 };
 
 
-/* The files to write: the script first, then each module once.  A module
+/* Adds a file to write; one path twice must hold the same bytes. */
+static void addentry(std::vector<Entry> *files, std::unordered_map<std::string, size_t> *at,
+                     const char *path, const std::string &rel, const std::string *bytes) {
+  auto seen = at->emplace(rel, files->size());
+  if (seen.second) files->push_back({rel, bytes});
+  else if (*(*files)[seen.first->second].bytes != *bytes)
+    die("%s carries two different files as %s", path, printable(rel, 4096).c_str());
+}
+
+
+/* The files to write: the script first, then each module once, then the
+** files the program carries, below the script's folder (base).  A module
 ** name holds no "." in a folder part, so the script's folder "script.d"
 ** is no module's, and the script shadows none when the tree is glued
 ** again. */
-static std::vector<Entry> entries(const char *path, const Bundle &b, const std::string &script) {
-  if (!plainparts(b.script, '/') || b.script.find('/') != std::string::npos)
-    die("%s names its script %s, which is no plain file name", path, printable(b.script, 200).c_str());
-  std::vector<Entry> files = {{SCRIPT_FOLDER "/" + b.script, &script}};
-  std::unordered_map<std::string, size_t> at = {{files[0].rel, 0}};
-  for (const Module &m : b.modules) {
+static std::vector<Entry> entries(const char *path, const Bundle *b, const std::string &script,
+                                  const std::vector<Carry> &carried, const std::vector<std::string> &bytes) {
+  std::string base = b ? SCRIPT_FOLDER "/" : "";
+  if (b && (!plainparts(b->script, '/') || b->script.find('/') != std::string::npos))
+    die("%s names its script %s, which is no plain file name", path, printable(b->script, 200).c_str());
+  std::vector<Entry> files;
+  std::unordered_map<std::string, size_t> at;
+  addentry(&files, &at, path, b ? base + b->script : "script.lua", &script);
+  for (size_t i = 0; b && i < b->modules.size(); i++) {
+    const Module &m = b->modules[i];
     if (!plainparts(m.rel, '/'))
       die("%s carries module %s as %s, a path outside the folder", path,
           printable(m.name, 200).c_str(), printable(m.rel, 4096).c_str());
-    auto seen = at.emplace(m.rel, files.size());
-    if (seen.second) {
-      files.push_back({m.rel, &m.text});
-    } else if (*files[seen.first->second].bytes != m.text) {
-      die("%s carries two different files as %s", path, printable(m.rel, 4096).c_str());
-    }
+    addentry(&files, &at, path, m.rel, &m.text);
   }
+  for (size_t i = 0; i < carried.size(); i++) addentry(&files, &at, path, base + carried[i].name, &bytes[i]);
   return files;
 }
 
@@ -126,18 +144,20 @@ int extractprogram(const char *path, const char *dir) {
   Glue glue;
   FILE *f = openprogram(path, &glue);
   std::string chunk = scriptbytes(f, path, &glue, SIZE_MAX);
+  std::vector<Carry> carried = readcarried(f, path, glue);
+  std::vector<std::string> bytes;
+  for (const Carry &c : carried) {
+    seekto(f, path, c.at);
+    bytes.push_back(readbytes(f, path, c.size));
+  }
   fclose(f);
 
   /* The chunk becomes the script in place: with the modules' texts, the
   ** tool holds the program's bytes about twice. */
   Bundle b;
-  std::vector<Entry> files;
-  if (readbundle(chunk, &b, 1)) {
-    mainscript(&chunk, b);
-    files = entries(path, b, chunk);
-  } else {
-    files.push_back({"script.lua", &chunk});
-  }
+  int bundle = readbundle(chunk, &b, 1);
+  if (bundle) mainscript(&chunk, b);
+  std::vector<Entry> files = entries(path, bundle ? &b : NULL, chunk, carried, bytes);
 
   /* The folder is renamed into place: it needs a name of its own. */
   std::string root = droptrailing(dir);

@@ -425,7 +425,7 @@ $(numhash_needs | sed 's/, /\n/g; s/^/beside it: /mg')
            's/,{"b"/{"b"/' 's/return 2\\n"}/return 2"/' 's/"hb\/b.lua",/"hb\/b.lua"/' \
            's/"b","b.lua"/"b"."b.lua"/' 's/"b","b.lua"/"b",b.lua"/' 's/"b.lua","hb/"b.lua"."hb/' \
            's/,"hb\/b.lua"/,hb\/b.lua"/' 's/local m={"main.lua"/local m={main/' \
-           's/ in the bundle/ in it/' 's/ovrelglue 3/ovrelglue 2/' 's/local x={true,/local x={1,/' \
+           's/ in the bundle/ in it/' 's/ovrelglue 4/ovrelglue 3/' 's/local x={true,/local x={1,/' \
            's/local x={true,"/local x={true,/' \
            'cut|n"}' 'cut|"}'; do
     spoilt "${e%%|*}" "${e#*|}"
@@ -439,11 +439,15 @@ $(numhash_needs | sed 's/, /\n/g; s/^/beside it: /mg')
   glue --extract spoilt lineout
   expect "a chunk of one line without its end is no bundle either" 0 $'lineout/script.lua\n' ""
   # The formats of earlier versions, made from this one's: without the
-  # sealing, then with the first chunk names.
+  # carried native files, without the sealing, then with the first chunk
+  # names.
+  local third='s/ovrelglue 4/ovrelglue 3/; s/(local x=\{\w+,"[^"]*","[^"]*",\{[^}]*\}),\{[^}]*\}/$1/; s/\Qlocal l,c={},{} for i=6,#x do l[x[i][1]]=x[i] end for _,r in ipairs(x[5]) do c[r]=o end \E/local l={} for i=5,#x do l[x[i][1]]=x[i] end /; s/if q and \(d or c\[r\]\) then .*? end end end if c\[r\] then .*?,0\) end end /if q and d then l[r]=nil for i=2,#q do p.loadlib(d.."\/"..q[i],"*") end end end /'
   local older='s/ovrelglue 3/ovrelglue 2/; s/\} local x=.*?table\.insert\(p\.loaders/} local s,ld,as={},loadstring,assert for i=2,#m do s[m[i][1]]=m[i] end table.insert(package.loaders/; s/ end local f=n:gsub.*?end end end return "/ end return "/'
   local format
-  for format in second first; do
-    perl -pe "$older" "$T/hb.chunk" > "$T/hb/s.lua"
+  local -A sealed=([third]=$'modules: sealed, from its bundle and its own folder only\n')
+  for format in third second first; do
+    perl -pe "$third" "$T/hb.chunk" > "$T/hb/s.lua"
+    [[ $format != third ]] && perl -pi -e "$older" "$T/hb/s.lua"
     [[ $format == first ]] && sed -i 's/ovrelglue 2/ovrelglue 1/; s/if t:byte(2)==27 then t=t:sub(2) end end return as(ld(t,"="/end return as(ld(t,"@"/' "$T/hb/s.lua"
     mkprog "$T/spoilt" "$T/hb/s.lua"
     glue --show spoilt
@@ -454,7 +458,7 @@ script: main.lua ($(wc -c < "$T/hb/main.lua") bytes)
 module: a from hb/a.lua (8 bytes)
 module: b from hb/b.lua (9 bytes)
 module: c from hb/c.lua (8 bytes)
-" ""
+${sealed[$format]-}" ""
   done
   for e in 's/,"b.lua",/,"..\/b.lua",/|carries module b as ../b.lua, a path outside the folder' \
            's/,"b.lua",/,"a.lua",/|carries two different files as a.lua' \
