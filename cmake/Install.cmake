@@ -47,6 +47,8 @@ else()
   install(TARGETS ovrel LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} NAMELINK_SKIP)
 endif()
 install(TARGETS numhash LIBRARY DESTINATION ${OVREL_LUA_MODULE_DIR})
+# ovrel.app for the stock interpreter, so a program runs unglued as glued.
+install(TARGETS ovrel_app LIBRARY DESTINATION ${OVREL_LUA_MODULE_DIR}/ovrel)
 
 # Run-paths name folders relative to the file itself ($ORIGIN), first its
 # own folder, where a shipped program keeps the runtime beside it, then the
@@ -69,7 +71,7 @@ function(ovrel_rpath target from to)
 endfunction()
 ovrel_rpath(numhash ${OVREL_LUA_MODULE_DIR} ${CMAKE_INSTALL_LIBDIR})
 ovrel_rpath(ovrelrun ${CMAKE_INSTALL_BINDIR} ${OVREL_RUNTIME_DEPLOYED_DIR})
-set_target_properties(ovrel ovrelrun-standalone ovrelglue PROPERTIES
+set_target_properties(ovrel ovrel_app ovrelrun-standalone ovrelglue PROPERTIES
   INSTALL_RPATH "" BUILD_WITH_INSTALL_RPATH ON)
 
 # The tool finds native modules for --with-deps beside itself (the build

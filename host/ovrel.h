@@ -137,8 +137,14 @@ OVREL_API void ovrel_register(lua_State *L, const char *libname,
 
 /* The standard libraries, with the running program's folder on the module
 ** paths where the engine's Windows defaults have it, and the module
-** "ovrel.app" preloaded: the program's own file and folder. */
+** "ovrel.app" preloaded: the program's own file and folder, and the files
+** it carries. */
 OVREL_API void ovrel_openlibs(lua_State *L);
+
+/* The registry field where a launcher leaves the file it runs the program
+** from (a string); ovrel.app takes it where the system cannot name the
+** running file itself (Linux without /proc). */
+#define OVREL_PROGRAM_KEY "ovrel.program"
 
 
 /* ------------------------------------------------------------------------

@@ -117,6 +117,10 @@ static void load(lua_State *L, const char *name) {
     cannot(L, "seek", filename);
   }
   if (fseek(f, glue_get32(glue.size1), SEEK_SET) != 0) cannot(L, "seek", filename);
+  /* The runtime's ovrel.app reads the files the program carries from
+  ** this file where the system cannot name the running one. */
+  lua_pushstring(L, found);
+  lua_setfield(L, LUA_REGISTRYINDEX, OVREL_PROGRAM_KEY);
 
   State S;
   S.f = f;

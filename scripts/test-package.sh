@@ -22,7 +22,7 @@ failures=0
 fail() { echo "package: FAIL $*"; failures=$((failures + 1)); }
 
 files=$(dpkg-deb -c "$deb" | awk '{print substr($6, 2)}')
-for f in /usr/bin/ovrelrun /usr/bin/ovrelrun-standalone /usr/bin/ovrelglue $lib/libovrel.so.1 $lib/lua/5.1/numhash.so \
+for f in /usr/bin/ovrelrun /usr/bin/ovrelrun-standalone /usr/bin/ovrelglue $lib/libovrel.so.1 $lib/lua/5.1/numhash.so $lib/lua/5.1/ovrel/app.so \
          /usr/include/ovrel/ovrel.h /usr/include/ovrel/srglue.h $lib/pkgconfig/ovrel.pc \
          $lib/cmake/ovrel/ovrelConfig.cmake; do
   grep -qx "$f" <<<"$files" || fail "$deb holds no $f"

@@ -39,6 +39,11 @@ got=$(LUA_CPATH="$P/lib/lua/5.1/?.so" "$LUA" -e '
   local m = require("numhash").new(); m[2.5] = "x"; io.write(tostring(m), " ", m[2.5])' 2>&1) || true
 check "require finds the module and its runtime" "numhash(1) x" "$got"
 
+mkdir -p "$T/src/data" && echo planted > data.txt && echo carried > "$T/src/data.txt"
+printf '%s\n' 'local app = require "ovrel.app"' 'io.write(app.dir, " ", app.read("data.txt"))' > "$T/src/app.lua"
+got=$(LUA_CPATH="$P/lib/lua/5.1/?.so" "$LUA" "$T/src/app.lua" 2>&1) || true
+check "the interpreter finds ovrel.app, which reads below the script's folder" "$T/src carried" "$got"
+
 printf '%s\n' 'package.cpath = ... .. "/?.so"' 'local m = require("numhash").new()' \
   'for i = 1, 100 do m[i] = tostring(i) end' 'io.write(#m, " ", m[77], "\n")' > "$T/count.lua"
 "$P/bin/ovrelglue" "$T/count.lua" -o "$T/count" >/dev/null
