@@ -2,7 +2,7 @@
 # bundle_test.sh GROUP: programs of several files glued into one and run
 # from an empty folder, where no module can be found on disk.
 #
-# Groups: run search extract refusals options signed deps walk.  Besides the launcher's
+# Groups: run search extract refusals options signed deps walk carry.  Besides the launcher's
 # variables it takes NUMHASH, the native module a program loads from beside
 # it.
 source "$(dirname "$0")/harness.sh"
@@ -917,6 +917,80 @@ group_deps() {
   [[ ${SANITIZED:-0} == 1 ]] || truth "it loads only the C library and has no run-path" \
     test -z "$(readelf -d "$T/alone/two" | grep -E 'NEEDED|PATH' |
                grep -vE '\[((libc|libm)\.so\.6|ld-linux[-a-z0-9_.]*)\]')"
+}
+
+# Files carried inside a program: read glued, started through PATH from a
+# folder with planted copies, and unglued from the script's folder; the
+# names and the refusals; --show, --extract and gluing the tree back; and
+# a native module carried by --onefile, loaded from memory.
+group_carry() {
+  mkdir -p "$T/c/app/data/sub" "$T/c/elsewhere/data" "$T/c/bin" "$T/c/one"
+  printf 'alpha\r\nbeta\n' > "$T/c/app/data/a.txt"
+  printf 'b\000in' > "$T/c/app/data/sub/b.bin"
+  printf 'hidden' > "$T/c/app/data/.hidden"
+  printf 'hello\n' > "$T/c/app/greeting.txt"
+  printf 'from outside' > "$T/c/outside.txt"
+  printf 'PLANTED\n' | tee "$T/c/elsewhere/greeting.txt" > "$T/c/elsewhere/data/a.txt"
+  printf '%s\n' 'local app = require "ovrel.app"' \
+    'io.write(app.read("greeting.txt"), #app.read("data/sub/b.bin"), "\n")' \
+    'local h = assert(app.open("data/a.txt"))' \
+    'io.write(h:read("*l"), "|", h:seek("cur"), "|", h:read("*a"), "|", h:seek("set", 1), h:read(3), "\n")' \
+    'for _, n in ipairs{"nope", "../app/greeting.txt", "/etc/passwd", "data/./a.txt", "data"} do' \
+    '  print(app.read(n))' \
+    'end' \
+    'for n in app.files() do if n:find("^data/") then print(n) end end' \
+    'print(app.path == app.dir .. (package.config:sub(1, 1)) .. (arg[0]:match("[^/\\]*$")))' \
+    'print((app.read("more/outside.txt")))' > "$T/c/app/main.lua"
+  local want
+  want=$'hello\n4\nalpha|7|beta\n|1lph\n'
+  want+=$'nil\tno included file "nope"\nnil\tno included file "../app/greeting.txt"\n'
+  want+=$'nil\tno included file "/etc/passwd"\nnil\tno included file "data/./a.txt"\nnil\tno included file "data"\n'
+  want+=$'data/a.txt\ndata/sub/b.bin\ntrue\n'
+  glue c/app/main.lua -o c/bin/prog --include c/app/data --include c/app/greeting.txt \
+    --include c/outside.txt=more/outside.txt
+  expect "included files are summed up, hidden ones named" 0 "" "ovrelglue: c/bin/prog: carries 4 included files, 34 bytes
+ovrelglue: c/bin/prog: not included, hidden or a folder reached through a link: data/.hidden"
+  withpath "$T/c/bin" run "$T/c/elsewhere" "prog$EXE" "$T/c/bin/prog$EXE"
+  expect "glued, started through PATH, it reads what it carries and nothing planted" 0 \
+    "${want}from outside"$'\n' ""
+  if native && [[ -n ${APP_MODULE-} ]]; then
+    ( cd "$T/c/app" && LUA_CPATH="${APP_MODULE%/ovrel/*}/?.so" exec "$LUA" main.lua ) > "$R/out" 2> "$R/err"
+    capture $?
+    expect "unglued under the interpreter, the same script reads the same files from its folder" 0 \
+      "${want}nil"$'\n' ""
+  fi
+
+  glue --show c/bin/prog
+  truth "--show lists them with their sizes" grep -qx 'included: data/sub/b.bin (4 bytes)' "$R/out"
+  glue --extract c/bin/prog c/tree
+  truth "--extract writes them below the script's folder" cmp -s "$T/c/tree/script.d/more/outside.txt" "$T/c/outside.txt"
+  glue c/tree/script.d/main.lua -o c/again --include c/tree/script.d/data \
+    --include c/tree/script.d/greeting.txt --include c/tree/script.d/more
+  truth "and the tree glues back into the same program" cmp -s "$T/c/bin/prog$EXE" "$T/c/again$EXE"
+
+  local refusal
+  for refusal in "c/outside.txt|--include c/outside.txt: it lies outside the script's folder c/app/; give it a name: --include c/outside.txt=NAME" \
+                 "c/outside.txt=../x|--include c/outside.txt=../x: ../x is no name below the program's folder (a/b.txt: no \"..\", \".\", empty or absolute part)" \
+                 "c/app/none|cannot include c/app/none: No such file or directory" \
+                 "c/outside.txt=data/a.txt|two files would be carried as data/a.txt: c/app/data/a.txt and c/outside.txt"; do
+    glue c/app/main.lua -o c/refused --include c/app/data --include "${refusal%%|*}"
+    expect "refused: --include ${refusal%%|*}" 1 "" "ovrelglue: ${refusal#*|}"
+  done
+  truth "and nothing is written" nothing_like "$T/c/refused*"
+
+  if native; then
+    printf 'local m = require("numhash").new(); m[1] = "one"; print(m[1])' > "$T/c/app/native.lua"
+    cp "$NUMHASH" "$T/c/app/"
+    glue c/app/native.lua -o c/one/native --onefile
+    truth "--onefile carries the native module inside" grep -q "carried inside it and loaded from memory (--onefile): numhash.so" "$R/err"
+    rm "$T/c/app/numhash.so"
+    run "$T/c/one" ./native "$T/c/one/native"
+    expect "and the program, alone in its folder, loads it from memory" 0 $'one\n' ""
+    truth "from a file in memory, with nothing written beside it" test "$(ls "$T/c/one")" == native
+    glue c/app/native.lua -o c/one/twice --onefile --with-deps
+    expect "--onefile with --with-deps is refused" 1 "" \
+      "ovrelglue: --onefile carries inside the program what --with-deps copies beside it: take one"
+  fi
 }
 
 group_"$1"
