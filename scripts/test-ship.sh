@@ -13,7 +13,7 @@ if ((EUID != 0)) && ! sudo -n true 2>/dev/null; then
   skipped "ship: programs in a fresh root (needs root for chroot)"
   exit 0
 fi
-scripts/setup.sh debootstrap lua-posix lua-expat lua-penlight lua-filesystem lua-sec lua-check
+scripts/setup.sh debootstrap lua-posix lua-expat lua-penlight lua-filesystem lua-sec lua-lpeg lua-check
 [[ -x build/bin/ovrelglue ]] || { cmake --preset native >/dev/null && cmake --build build -j"$(nproc)"; }
 glue=$PWD/build/bin/ovrelglue
 
@@ -42,31 +42,42 @@ mkdir "$root" && as_root tar -C "$root" -xf "$cache"
 as_root mount -t proc proc "$root/proc"
 [[ -z $(ls "$root"/usr/lib/*/liblua* 2>/dev/null) ]] || fail "the fresh root has an engine library"
 
-# run NAME OUT ARGS...: the program NAME, shipped in $T/NAME, run from /
-# here and in the root; each output, then its status, with the program's
-# folder written as DIR, into OUT.here and OUT.there.
+# run NAME OUT ARGS...: the program NAME, shipped in $T/NAME, started
+# through PATH from another folder, where a data.txt is planted, here and
+# in the root; each output, then its status, with the program's folder
+# written as DIR, into OUT.here and OUT.there.
+mkdir "$T/planted" && echo PLANTED | tee "$T/planted/data.txt" | as_root tee "$root/tmp/data.txt" >/dev/null
 run() {
   local name=$1 out=$2
   shift 2
   local status
-  { (cd / && "$T/$name/$name" "$@") 2>&1 && status=0 || status=$?; echo "status $status"; } |
-    sed "s|$T/$name|DIR|g" > "$out.here"
+  { (cd "$T/planted" && PATH="$T/$name:$PATH" "$name" "$@") 2>&1 && status=0 || status=$?
+    echo "status $status"; } | sed "s|$T/$name|DIR|g" > "$out.here"
   as_root cp -r "$T/$name" "$root/opt/"
-  { as_root chroot "$root" "/opt/$name/$name" "$@" 2>&1 && status=0 || status=$?; echo "status $status"; } |
-    sed "s|/opt/$name|DIR|g" > "$out.there"
+  { as_root chroot "$root" /bin/sh -c 'cd /tmp && PATH="/opt/$0:$PATH" exec "$0" "$@"' "$name" "$@" 2>&1 &&
+      status=0 || status=$?
+    echo "status $status"; } | sed "s|/opt/$name|DIR|g" > "$out.there"
 }
 
 # Native modules of every kind: several in one file, one loading a system
 # library, one taken through _G.pcall(_G.require, ...), one linked to the
-# engine's library.
-mkdir "$T/src" "$T/native"
+# engine's library; and data the program carries.  Shipped as a folder
+# (--with-deps), then as one file (--onefile) that loads them from memory.
+mkdir "$T/src" "$T/native" "$T/one"
 cp tests/ship/native.lua "$T/src/"
+echo carried > "$T/src/data.txt"
 cc -shared -fPIC $(pkg-config --cflags lua5.1) -o "$T/src/linked.so" tests/ship/linked.c -llua5.1
-"$glue" "$T/src/native.lua" -o "$T/native/native" --with-deps 2> "$T/native.log" || { cat "$T/native.log"; fail "native: not glued"; }
-run native "$T/native.out"
-expected=$'true\ta b c\ttrue\ty.txt\tfunction\tone\tlinked\tengine libraries mapped: 0\nstatus 0'
-[[ $(cat "$T/native.out.here") == "$expected" ]] || fail "native here: $(cat "$T/native.out.here")"
-cmp -s "$T/native.out.here" "$T/native.out.there" || fail "native there: $(diff "$T/native.out.here" "$T/native.out.there")"
+expected=$'true\ta b c\ttrue\ty.txt\tfunction\tone\tlinked\tengine libraries mapped: 0\nabc\tcarried\n\tfrom memory: '
+for name in native one; do
+  option=--with-deps memory=false
+  [[ $name == one ]] && option=--onefile memory=true
+  "$glue" "$T/src/native.lua" -o "$T/$name/$name" $option --include "$T/src/data.txt" 2> "$T/$name.log" ||
+    { cat "$T/$name.log"; fail "$name: not glued"; }
+  run "$name" "$T/$name.out"
+  [[ $(cat "$T/$name.out.here") == "$expected$memory"$'\nstatus 0' ]] || fail "$name here: $(cat "$T/$name.out.here")"
+  cmp -s "$T/$name.out.here" "$T/$name.out.there" || fail "$name there: $(diff "$T/$name.out.here" "$T/$name.out.there")"
+done
+[[ $(ls "$root/opt/one") == one ]] || fail "one: more than one file shipped: $(ls "$root/opt/one")"
 
 # luacheck without -m: its summary names the requires by a computed name,
 # and it fails the same way in both places.
@@ -84,5 +95,5 @@ run luacheck "$T/luacheck.out" --version
 [[ $(head -1 "$T/luacheck.out.here") == "Luacheck: "* ]] || fail "luacheck -m here: $(head -3 "$T/luacheck.out.here")"
 cmp -s "$T/luacheck.out.here" "$T/luacheck.out.there" || fail "luacheck -m there: $(head -3 "$T/luacheck.out.there")"
 
-((failures == 0)) && echo "ship: native modules and luacheck run alike here and in a fresh root"
+((failures == 0)) && echo "ship: native modules (in a folder and in one file), data and luacheck run alike here and in a fresh root"
 ((failures == 0))
