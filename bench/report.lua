@@ -189,6 +189,21 @@ do
   end
 end
 
+-- carry[i]: the same, for carry.csv (nothing carried, then 100 MiB), when
+-- that run was made.
+local carry = {}
+local carryprobe = io.open(dir .. "/carry.csv")
+if carryprobe then
+  carryprobe:close()
+  local rows = lines(dir .. "/carry.csv")
+  local header = csvsplit(rows[1])
+  for r = 2, #rows do
+    local f, e = csvsplit(rows[r]), {}
+    for i, h in ipairs(header) do e[h] = tonumber(f[i]) or f[i] end
+    carry[#carry + 1] = e
+  end
+end
+
 -- ----------------------------------------------------------------------
 -- Document
 -- ----------------------------------------------------------------------
@@ -302,6 +317,12 @@ do
     goal("self-running hello-world within 1.1x of lua5.1 hello.lua", hello.mean <= 1.1 * lua.mean,
       string.format("%s ms against %s ms (%sx)", fmt(hello.mean * 1e3), fmt(lua.mean * 1e3),
         ratio(hello.mean, lua.mean)))
+  end
+  if carry[1] and carry[2] then
+    goal("a program carrying 100 MiB starts within 1.1x of the same carrying nothing",
+      carry[2].mean <= 1.1 * carry[1].mean,
+      string.format("%s ms against %s ms (%sx)", fmt(carry[2].mean * 1e3), fmt(carry[1].mean * 1e3),
+        ratio(carry[2].mean, carry[1].mean)))
   end
 end
 
@@ -561,6 +582,31 @@ do
       " bytes) on the system.")
     w("")
   end
+end
+
+-- Start-up of a program that carries data: carry.csv and carry.txt.
+if carry[2] then
+  local info = keyvalues(dir .. "/carry.txt")
+  w("## Start-up of a program that carries data (hyperfine)")
+  w("")
+  w("`bench/carry.lua` glued twice: carrying nothing (", info["bytes nothing"] or "?",
+    " bytes), and carrying ten files of 10 MiB (`--include`, ", info["bytes carrying"] or "?",
+    " bytes), in one hyperfine command, ", machine["startup runs"] or "?",
+    " runs each after warm-up; ratios against the program carrying nothing.")
+  w("")
+  w("| Command | mean ms | σ ms | median ms | min ms | max ms | vs carrying nothing |")
+  w("|---|---:|---:|---:|---:|---:|---:|")
+  for _, e in ipairs(carry) do
+    w("| ", e.command, " | ", fmt(e.mean * 1e3, 3), " | ", fmt(e.stddev * 1e3, 3), " | ",
+      fmt(e.median * 1e3, 3), " | ", fmt(e.min * 1e3, 3), " | ", fmt(e.max * 1e3, 3), " | ",
+      ratio(e.mean, carry[1].mean), " |")
+  end
+  w("")
+  w("Peak resident memory (VmHWM): ", info["peak nothing"] or "?", " kB carrying nothing; ",
+    info["peak carrying"] or "?", " kB carrying 100 MiB and reading none of it; ",
+    info["peak reading"] or "?", " kB after `app.read` of one carried file of ",
+    info["read bytes"] or "?", " bytes, whose bytes are held twice while the string is made.")
+  w("")
 end
 
 -- Start-up of a program of several files: bundle.csv (hyperfine, each

@@ -84,6 +84,24 @@ hyperfine -N --style none --warmup 2 --runs $big_runs --export-csv "$results/sta
   -n "self-running 10 MB script" "$bin/big" >/dev/null 2>>"$results/hyperfine.log"
 { cat "$results/startup1.csv"; tail -n +2 "$results/startup2.csv"; } > "$results/startup.csv"
 
+echo "== start-up with carried data" >&2
+# One script glued twice: carrying nothing, and carrying ten files of 10 MiB.
+mkdir -p "$build/carried"
+for i in 0 1 2 3 4 5 6 7 8 9; do head -c 10485760 /dev/urandom > "$build/carried/part$i.bin"; done
+"$bin/ovrelglue" bench/carry.lua -o "$bin/carry0" 2>/dev/null
+"$bin/ovrelglue" bench/carry.lua -o "$bin/carry100" --include "$build/carried=data" 2>/dev/null
+hyperfine -N --style none --warmup 20 --runs $startup_runs --export-csv "$results/carry.csv" \
+  -n "carrying nothing" "$bin/carry0" \
+  -n "carrying 100 MiB" "$bin/carry100" >/dev/null 2>>"$results/hyperfine.log"
+{
+  echo "bytes nothing = $(wc -c < "$bin/carry0")"
+  echo "bytes carrying = $(wc -c < "$bin/carry100")"
+  echo "peak nothing = $("$bin/carry0" | cut -d' ' -f2)"
+  echo "peak carrying = $("$bin/carry100" | cut -d' ' -f2)"
+  echo "read bytes = $("$bin/carry100" data/part3.bin | cut -d' ' -f1)"
+  echo "peak reading = $("$bin/carry100" data/part3.bin | cut -d' ' -f2)"
+} > "$results/carry.txt"
+
 echo "== multi-file start-up" >&2
 # Debian's luacheck from its installed files, against the same program
 # bundled into one self-running file.
