@@ -122,6 +122,7 @@ static const char *checkname(lua_State *L) {
 }
 
 
+#if !defined(_WIN32) || defined(OVREL_APP_UNGLUED)
 /* Calls package.loadlib(path on the top, sym) and returns what it gives. */
 static int packageloadlib(lua_State *L, const char *sym) {
   lua_getfield(L, LUA_REGISTRYINDEX, "_LOADED");
@@ -134,6 +135,7 @@ static int packageloadlib(lua_State *L, const char *sym) {
   lua_call(L, 2, LUA_MULTRET);
   return lua_gettop(L) - base;
 }
+#endif
 
 
 #if !defined(OVREL_APP_UNGLUED)

@@ -946,11 +946,14 @@ group_carry() {
   want+=$'nil\tno included file "nope"\nnil\tno included file "../app/greeting.txt"\n'
   want+=$'nil\tno included file "/etc/passwd"\nnil\tno included file "data/./a.txt"\nnil\tno included file "data"\n'
   want+=$'data/a.txt\ndata/sub/b.bin\ntrue\n'
-  glue c/app/main.lua -o c/bin/prog --include c/app/data --include c/app/greeting.txt \
+  local p=c/bin/prog$EXE needs
+  needs=$(travelled "" "$p")
+  glue c/app/main.lua -o "$p" --include c/app/data --include c/app/greeting.txt \
     --include c/outside.txt=more/outside.txt
-  expect "included files are summed up, hidden ones named" 0 "" "ovrelglue: c/bin/prog: carries 4 included files, 34 bytes
-ovrelglue: c/bin/prog: not included, hidden or a folder reached through a link: data/.hidden"
-  withpath "$T/c/bin" run "$T/c/elsewhere" "prog$EXE" "$T/c/bin/prog$EXE"
+  expect "included files are summed up, hidden ones named" 0 "" "${needs:+$needs$'\n'}ovrelglue: $p: carries 4 included files, 34 bytes
+ovrelglue: $p: not included, hidden or a folder reached through a link: data/.hidden"
+  stage "$T/c/bin"
+  withpath "$T/c/bin" run "$T/c/elsewhere" "prog$EXE" "$T/$p"
   expect "glued, started through PATH, it reads what it carries and nothing planted" 0 \
     "${want}from outside"$'\n' ""
   if native && [[ -n ${APP_MODULE-} ]]; then
@@ -960,13 +963,13 @@ ovrelglue: c/bin/prog: not included, hidden or a folder reached through a link: 
       "${want}nil"$'\n' ""
   fi
 
-  glue --show c/bin/prog
-  truth "--show lists them with their sizes" grep -qx 'included: data/sub/b.bin (4 bytes)' "$R/out"
-  glue --extract c/bin/prog c/tree
+  glue --show "$p"
+  truth "--show lists them with their sizes" grep -qx 'included: data/sub/b.bin (4 bytes)' <<< "$out"
+  glue --extract "$p" c/tree
   truth "--extract writes them below the script's folder" cmp -s "$T/c/tree/script.d/more/outside.txt" "$T/c/outside.txt"
-  glue c/tree/script.d/main.lua -o c/again --include c/tree/script.d/data \
+  glue c/tree/script.d/main.lua -o "c/again$EXE" --include c/tree/script.d/data \
     --include c/tree/script.d/greeting.txt --include c/tree/script.d/more
-  truth "and the tree glues back into the same program" cmp -s "$T/c/bin/prog$EXE" "$T/c/again$EXE"
+  truth "and the tree glues back into the same program" cmp -s "$T/$p" "$T/c/again$EXE"
 
   local refusal
   for refusal in "c/outside.txt|--include c/outside.txt: it lies outside the script's folder c/app/; give it a name: --include c/outside.txt=NAME" \
@@ -990,6 +993,10 @@ ovrelglue: c/bin/prog: not included, hidden or a folder reached through a link: 
     glue c/app/native.lua -o c/one/twice --onefile --with-deps
     expect "--onefile with --with-deps is refused" 1 "" \
       "ovrelglue: --onefile carries inside the program what --with-deps copies beside it: take one"
+  else
+    glue c/app/main.lua -o "c/one$EXE" --onefile
+    expect "--onefile onto a Windows launcher is refused" 1 "" "ovrelglue: --onefile carries native modules for \
+Linux launchers only: Windows loads a library only from a file of its own; ship the folder that --with-deps makes"
   fi
 }
 
