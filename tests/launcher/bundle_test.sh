@@ -971,6 +971,26 @@ ovrelglue: $p: not included, hidden or a folder reached through a link: data/.hi
     --include c/tree/script.d/greeting.txt --include c/tree/script.d/more
   truth "and the tree glues back into the same program" cmp -s "$T/$p" "$T/c/again$EXE"
 
+  # A damaged record or index: the tool refuses the program, which itself
+  # reads nothing and says why.
+  printf '%s\n' 'local app = require "ovrel.app"' 'print(app.read("greeting.txt"))' \
+    'print(pcall(app.files))' > "$T/c/app/hurt.lua"
+  local spoil at
+  for spoil in "8|$(le32 0x7fffffff)|record is damaged|the index of the program's files is damaged" \
+               "4|$(le32 0x7fffffff)|index is damaged|the index of the program's files is damaged"; do
+    glue c/app/hurt.lua -o "c/hurt$EXE" --include c/app/greeting.txt
+    glue --show "c/hurt$EXE"
+    at=$(sed -n 's/^offset: //p' <<< "$out")
+    IFS='|' read -r off bytes what said <<< "$spoil"
+    # 8: the record's index length; 4: the size of the index's only entry.
+    if [[ $off == 8 ]]; then at=$((at - 8)); else at=$((at - 16 - 12 - 12 + 4)); fi
+    printf '%s' "$bytes" | dd of="$T/c/hurt$EXE" bs=1 seek="$at" conv=notrunc status=none
+    glue --show "c/hurt$EXE"
+    expect "--show refuses a program whose $what" 1 "" "ovrelglue: c/hurt$EXE carries files, but their $what"
+    runp "c/hurt"
+    expect "which reads nothing of it: $what" 0 "nil	$said"$'\n'"false	$said"$'\n' ""
+  done
+
   local refusal
   for refusal in "c/outside.txt|--include c/outside.txt: it lies outside the script's folder c/app/; give it a name: --include c/outside.txt=NAME" \
                  "c/outside.txt=../x|--include c/outside.txt=../x: ../x is no name below the program's folder (a/b.txt: no \"..\", \".\", empty or absolute part)" \
