@@ -5,8 +5,8 @@
 // quirks included.  What cannot be the same: io.type(h) is nil, since the
 // handle holds no FILE*; a wrong self is "ovrel.app file expected", not
 // "FILE* expected"; h.close() with no handle is an argument error, where the
-// engine's would close the default output; "*n" reads as glibc's scanf does
-// on every system (see scannumber).
+// engine's would close the default output; "*n" reads, and writes fail, as
+// over glibc on every system (see scannumber and f_write).
 //
 // Only the engine's API is used, so the file also compiles into a test.
 #include "appfile.h"
@@ -300,8 +300,9 @@ static int f_seek(lua_State *L) {
 }
 
 
-/* As on a file opened for reading: writing nothing succeeds, anything else
-** fails, and every argument is still checked. */
+/* As on a file opened for reading, over glibc: writing nothing succeeds,
+** anything else fails, and every argument is still checked.  (Windows' C
+** library lets a write succeed while the buffer holds bytes not yet read.) */
 static int f_write(lua_State *L) {
   checkfile(L);
   int nargs = lua_gettop(L) - 1;

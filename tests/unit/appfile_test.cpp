@@ -26,8 +26,9 @@ class AppFile : public ::testing::Test {
     luaL_openlibs(L);
     lua_pushcfunction(L, newappfile);
     lua_setglobal(L, "appfile");
-    // "*n" reads as glibc's scanf on every system; only there does the
-    // engine's own agree on hexadecimal, "nan" and the text a failure eats.
+    // Reads of "*n" and writes answer as glibc's on every system; only there
+    // does the engine's own handle agree on hexadecimal, "nan", the text a
+    // failed "*n" eats, and writes.
 #if defined(__GLIBC__)
     lua_pushboolean(L, 1);
 #else
@@ -99,8 +100,10 @@ TEST_F(AppFile, AnswersAsTheEnginesOwnHandle) {
         return table.concat(t, " ")
       end,
       function(h) return h:seek("set"), h:read("*n", "*n", "*l", "*n") end,
-      function(h) return h:write("x") end,
-      function(h) return h:write("", ""), h:write(), h:write(1), h:write("", 2) end,
+      -- Windows' C library lets a write into a stream being read succeed
+      -- while its buffer holds bytes not yet read.
+      function(h) if glibc then return h:write("x") end end,
+      function(h) if glibc then return h:write("", ""), h:write(), h:write(1), h:write("", 2) end end,
       function(h) return h:write("a", {}) end,
       function(h) return h:flush(), h:setvbuf("no"), h:setvbuf("full", 1024), h:setvbuf("line") end,
       function(h) return h:setvbuf("bogus") end,
@@ -157,14 +160,18 @@ TEST_F(AppFile, AnswersAsTheEnginesOwnHandle) {
 }
 
 
-// What the engine's handles cannot show: the handle's own type name, the
-// string it holds, positions past what a 32-bit offset reaches.
+// What the engine's handles cannot show: the handle's own type name, writes
+// refused on every system, the string it holds, positions past what a 32-bit
+// offset reaches.
 TEST_F(AppFile, HoldsItsStringAndNamesItsType) {
   EXPECT_EQ(run(R"lua(
     local h = appfile("abc")
     local ok, err = pcall(function() return h.read(42) end)
     assert(not ok and err:find("bad argument #1 to 'read' (ovrel.app file expected, got number)", 1, true), err)
     assert(io.type(h) == nil)
+    local none, msg, code = h:write("x")
+    assert(none == nil and msg == "Bad file descriptor" and code == 9, msg)
+    assert(h:write("", "") == true and h:write(1) == nil)
     assert(tostring(h):match("^file %(%w+%)$") and tostring(h) ~= "file (closed)", tostring(h))
 
     local function held(s)
