@@ -5,8 +5,8 @@
 // quirks included.  What cannot be the same: io.type(h) is nil, since the
 // handle holds no FILE*; a wrong self is "ovrel.app file expected", not
 // "FILE* expected"; h.close() with no handle is an argument error, where the
-// engine's would close the default output; "*n" reads as glibc's scanf does
-// on every system (see scannumber).
+// engine's would close the default output; "*n" reads, and writes fail, as
+// over glibc on every system (see scannumber and f_write).
 //
 // Only the engine's API is used, so the file also compiles into a test.
 #include "appfile.h"
@@ -82,13 +82,13 @@ static int readline(lua_State *L, AppFile *f) {
 }
 
 
-/* Up to n bytes; fails only when it reads none of a nonzero count. */
+/* Up to n bytes (n > 0); fails only when it reads none. */
 static int readchars(lua_State *L, AppFile *f, size_t n) {
   size_t got = left(f);
   if (got > n) got = n;
   lua_pushlstring(L, got > 0 ? f->data + f->pos : "", got);  /* s */
   f->pos += got;
-  return got == n || got > 0;
+  return got > 0;
 }
 
 
@@ -120,7 +120,8 @@ static int isxdigitc(int c) {
 ** it, and succeeds with what strtod makes of a part ("1e+" is 1).  The text
 ** is consumed either way, all but the one byte after it, which scanf puts
 ** back; within an unfinished "nan" or "infinity" even that byte is gone.
-** Returns whether it read a number, into *d; *used is the bytes consumed. */
+** Returns 1 with the number in *d, 0 for none, -1 when out of memory;
+** *used is the bytes consumed. */
 static int scannumber(const char *s, size_t n, size_t *used, double *d) {
   size_t i = 0;
   while (i < n && isspacec((unsigned char)s[i])) i++;
@@ -299,8 +300,9 @@ static int f_seek(lua_State *L) {
 }
 
 
-/* As on a file opened for reading: writing nothing succeeds, anything else
-** fails, and every argument is still checked. */
+/* As on a file opened for reading, over glibc: writing nothing succeeds,
+** anything else fails, and every argument is still checked.  (Windows' C
+** library lets a write succeed while the buffer holds bytes not yet read.) */
 static int f_write(lua_State *L) {
   checkfile(L);
   int nargs = lua_gettop(L) - 1;
