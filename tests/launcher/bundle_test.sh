@@ -964,6 +964,12 @@ ovrelglue: $p: not included, hidden or a folder reached through a link: data/.hi
       "${want}nil"$'\n' ""
   fi
 
+  if native && hidesproc; then
+    withpath "$T/c/bin" noproc "$T/c/elsewhere" prog "$T/$p"
+    expect "where /proc is not mounted, it reads them from the file the launcher found" 0 \
+      "${want}from outside"$'\n' ""
+  fi
+
   glue --show "$p"
   truth "--show lists them with their sizes" grep -qx 'included: data/sub/b.bin (4 bytes)' <<< "$out"
   glue --extract "$p" c/tree
@@ -992,6 +998,19 @@ ovrelglue: $p: not included, hidden or a folder reached through a link: data/.hi
     expect "which reads nothing of it: $what" 0 "nil	$said"$'\n'"false	$said"$'\n' ""
   done
 
+  # A name may hold "="; a folder reached through a link is left out, and
+  # named; a pipe is no file.
+  if native; then
+    printf 'x' > "$T/c/app/a=b" && ln -s "$T/c/app/data" "$T/c/app/data/loop" && mkfifo "$T/c/app/pipe"
+    glue c/app/main.lua --check --include c/app/a=b --include c/app/data
+    expect "a path with \"=\" is taken whole where it exists; a linked folder is left out" 0 "" \
+      "ovrelglue: c/app/main.lua: carries 3 included files, 17 bytes
+ovrelglue: c/app/main.lua: not included, hidden or a folder reached through a link: data/.hidden, data/loop"
+    rm "$T/c/app/data/loop"
+    glue c/app/main.lua --check --include c/app/pipe
+    expect "a pipe is refused" 1 "" "ovrelglue: cannot include c/app/pipe: it is neither a file nor a folder"
+  fi
+
   local refusal
   for refusal in "c/outside.txt|--include c/outside.txt: it lies outside the script's folder c/app/; give it a name: --include c/outside.txt=NAME" \
                  "c/outside.txt=../x|--include c/outside.txt=../x: ../x is no name below the program's folder (a/b.txt: no \"..\", \".\", empty or absolute part)" \
@@ -1013,6 +1032,11 @@ ovrelglue: $p: not included, hidden or a folder reached through a link: data/.hi
     ASAN_OPTIONS=${ASAN_OPTIONS-}:detect_leaks=0 run "$T/c/one" ./native "$T/c/one/native"
     expect "and the program, alone in its folder, loads it from memory" 0 $'one\n' ""
     truth "from a file in memory, with nothing written beside it" test "$(ls "$T/c/one")" == native
+    if hidesproc; then
+      noproc "$T/c/one" ./native "$T/c/one/native"
+      truth "without /proc, the program says it cannot load it" \
+        grep -qF "cannot load carried library numhash.so: /proc is not mounted" <<< "$err"
+    fi
     glue c/app/native.lua -o c/one/twice --onefile --with-deps
     expect "--onefile with --with-deps is refused" 1 "" \
       "ovrelglue: --onefile carries inside the program what --with-deps copies beside it: take one"

@@ -377,3 +377,31 @@ TEST_F(Runtime, AProgramFolderThatWouldSplitTheModulePathsIsLeftOut) {
   EXPECT_EQ(theirs, without(mine, self.parent_path().string()));
 }
 #endif
+
+
+// A host that is no glued program carries nothing: every name, well formed
+// or not, is answered as not included, and only names a program can carry
+// reach the lookup at all.
+TEST_F(Runtime, AppOfAProgramThatCarriesNothing) {
+  ASSERT_EQ(eval("local app, out = require 'ovrel.app', {}\n"
+                 "for _, n in ipairs{'a.txt', 'd/a', '', '/a', 'a//b', './a', 'a/..', 'a\\\\b', 'c:a', 'a\\0b', 42} do\n"
+                 "  local s, e = app.read(n); local h, f = app.open(n); local l, g = app.loadlib(n, 'f')\n"
+                 "  out[#out + 1] = tostring(s) .. tostring(h) .. tostring(l) .. (e == f and f == g and e or '?')\n"
+                 "end\n"
+                 "for n in app.files() do out[#out + 1] = n end\n"
+                 "out[#out + 1] = select(2, pcall(app.read))\n"
+                 "return table.concat(out, '|')"),
+            "");
+  EXPECT_STREQ(lua_tolstring(L, -1, nullptr),
+               "nilnilnilno included file \"a.txt\"|nilnilnilno included file \"d/a\"|"
+               "nilnilnilno included file \"\"|nilnilnilno included file \"/a\"|"
+               "nilnilnilno included file \"a//b\"|nilnilnilno included file \"./a\"|"
+               "nilnilnilno included file \"a/..\"|nilnilnilno included file \"a\\b\"|"
+               "nilnilnilno included file \"c:a\"|nilnilnilno included file \"a\"|"
+               "nilnilnilno included file \"42\"|"
+               "bad argument #1 to '?' (string expected, got no value)");
+#if !defined(_WIN32)
+  ASSERT_EQ(eval("return require('ovrel.app').path"), "");
+  EXPECT_EQ(std::filesystem::path(lua_tolstring(L, -1, nullptr)), std::filesystem::read_symlink("/proc/self/exe"));
+#endif
+}
