@@ -1002,9 +1002,9 @@ ovrelglue: $p: not included, hidden or a folder reached through a link: data/.hi
   # named; a pipe is no file.
   if native; then
     printf 'x' > "$T/c/app/a=b" && ln -s "$T/c/app/data" "$T/c/app/data/loop" && mkfifo "$T/c/app/pipe"
-    glue c/app/main.lua --check --include c/app/a=b --include c/app/data
-    expect "a path with \"=\" is taken whole where it exists; a linked folder is left out" 0 "" \
-      "ovrelglue: c/app/main.lua: carries 3 included files, 17 bytes
+    glue c/app/main.lua --check --include c/app/a=b --include c/app/data --include "$T/c/app/../app/greeting.txt"
+    expect "a path with \"=\" is taken whole where it exists, an absolute one named below the script's folder; a linked folder is left out" 0 "" \
+      "ovrelglue: c/app/main.lua: carries 4 included files, 23 bytes
 ovrelglue: c/app/main.lua: not included, hidden or a folder reached through a link: data/.hidden, data/loop"
     rm "$T/c/app/data/loop"
     glue c/app/main.lua --check --include c/app/pipe
@@ -1022,7 +1022,8 @@ ovrelglue: c/app/main.lua: not included, hidden or a folder reached through a li
   truth "and nothing is written" nothing_like "$T/c/refused*"
 
   if native; then
-    printf 'local m = require("numhash").new(); m[1] = "one"; print(m[1])' > "$T/c/app/native.lua"
+    printf '%s\n' 'local m, app = require("numhash").new(), require "ovrel.app"' 'm[1] = "one"' \
+      'print(m[1], type(app.loadlib("numhash.so", "luaopen_numhash")), app.loadlib("data/a.txt", "f"))' > "$T/c/app/native.lua"
     cp "$NUMHASH" "$T/c/app/"
     glue c/app/native.lua -o c/one/native --onefile
     truth "--onefile carries the native module inside" grep -q "carried inside it and loaded from memory (--onefile): numhash.so" "$R/err"
@@ -1030,7 +1031,8 @@ ovrelglue: c/app/main.lua: not included, hidden or a folder reached through a li
     # The leak checker does not look into libraries mapped from memory, so
     # a sanitized build's compiler runtime, carried too, seems to leak.
     ASAN_OPTIONS=${ASAN_OPTIONS-}:detect_leaks=0 run "$T/c/one" ./native "$T/c/one/native"
-    expect "and the program, alone in its folder, loads it from memory" 0 $'one\n' ""
+    expect "and the program, alone in its folder, loads it from memory, once" 0 \
+      $'one\tfunction\tnil\tno included file "data/a.txt"\n' ""
     truth "from a file in memory, with nothing written beside it" test "$(ls "$T/c/one")" == native
     if hidesproc; then
       noproc "$T/c/one" ./native "$T/c/one/native"

@@ -136,7 +136,9 @@ TEST_F(AppFile, AnswersAsTheEnginesOwnHandle) {
     }
     if glibc then
       for _, s in ipairs{" 12 -3.5e2 0x10 abc", "1e+x 2", "-x 5", "nan(1) inf infinity -INF Infinit",
-                         "0x1p4 0X.8P-1 0x 1", "0xg", ".5 1.5.3 +.e1", "1E5e 3"} do
+                         "0x1p4 0X.8P-1 0x 1", "0xg", ".5 1.5.3 +.e1", "1E5e 3",
+                         "\v\f\r 3 -nan +inf nAn(a_1) nan( i n na -0x 0x.p1 1e- 1e+5 0xAbCp+2 0x1.8P",
+                         "infinity7 INFINITE -i +n 00012 0.0e0x -. +0x1p-3q"} do
         contents[#contents + 1] = s
       end
     end
