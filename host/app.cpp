@@ -47,6 +47,7 @@ extern "C" FILE *luai_fopen(const char *name, const char *mode);
 
 #if !defined(_WIN32) && !defined(OVREL_APP_UNGLUED)
 #include <sys/mman.h>
+#include <sys/sendfile.h>
 #endif
 
 /* Upvalue 1 of every function: the module's state, a table with "dir" (the
@@ -163,6 +164,17 @@ static FILE *openself(lua_State *L) {
 }
 
 
+/* Reads size bytes at offset at of the program into buff; 1 when all
+** were read. */
+static int readat(lua_State *L, long at, void *buff, size_t size) {
+  FILE *f = openself(L);
+  if (f == NULL) return 0;
+  int read = fseek(f, at, SEEK_SET) == 0 && fread(buff, 1, size, f) == size;
+  fclose(f);
+  return read;
+}
+
+
 static void seterror(lua_State *L, int state, const char *message) {
   lua_pushstring(L, message);
   lua_setfield(L, state, "error");
@@ -190,11 +202,8 @@ static void readindex(lua_State *L, int state) {
   if (found == 0) return;
   if (found < 0) return seterror(L, state, "the index of the program's files is damaged");
   unsigned char *index = (unsigned char *)lua_newuserdata(L, span.size);  /* index */
-  f = openself(L);
-  int read = f != NULL && fseek(f, (long)span.index, SEEK_SET) == 0 &&
-             fread(index, 1, span.size, f) == span.size;
-  if (f != NULL) fclose(f);
-  if (!read) return seterror(L, state, "cannot read the index of the program's files");
+  if (!readat(L, (long)span.index, index, span.size))
+    return seterror(L, state, "cannot read the index of the program's files");
   lua_getfield(L, state, "names");                        /* index names */
   size_t pos = 0;
   DataEntry e;
@@ -255,10 +264,7 @@ static int pushbytes(lua_State *L, const char *name) {
   long at = (long)lua_tonumber(L, -2);
   size_t size = (size_t)lua_tonumber(L, -1);
   char *buff = (char *)lua_newuserdata(L, size > 0 ? size : 1);  /* ... buffer */
-  FILE *f = openself(L);
-  int read = f != NULL && fseek(f, at, SEEK_SET) == 0 && fread(buff, 1, size, f) == size;
-  if (f != NULL) fclose(f);
-  if (!read) {
+  if (!readat(L, at, buff, size)) {
     lua_pushnil(L);
     lua_pushfstring(L, "cannot read included file \"%s\" from the program", name);
     return 2;
@@ -290,25 +296,23 @@ static int apploadlib(lua_State *L) {
 ** take the new library for the old. */
 static int memoryfile(FILE *f, const char *name, long at, size_t size) {
   int fd = memfd_create(name, MFD_CLOEXEC);
-  if (fd < 0) return -1;
-  int ok = fseek(f, at, SEEK_SET) == 0;
-  char buff[65536];
-  while (ok && size > 0) {
-    size_t n = fread(buff, 1, size < sizeof buff ? size : sizeof buff, f);
-    ok = n > 0;
-    for (size_t done = 0; ok && done < n;) {
-      ssize_t w = write(fd, buff + done, n - done);
-      if (w < 0 && errno == EINTR) continue;
-      ok = w > 0;
-      done += ok ? (size_t)w : 0;
-    }
-    size -= n;
-  }
-  if (!ok) {
+  off_t from = at;
+  ssize_t n = 1;
+  while (fd >= 0 && size > 0 && (n = sendfile(fd, fileno(f), &from, size)) > 0) size -= (size_t)n;
+  if (fd >= 0 && n <= 0) {
     close(fd);
     return -1;
   }
   return fd;
+}
+
+
+/* package.loadlib's answer to a library it cannot open. */
+static int cannotload(lua_State *L, const char *name, const char *why) {
+  lua_pushnil(L);
+  lua_pushfstring(L, "cannot load carried library %s: %s", name, why);
+  lua_pushliteral(L, "open");
+  return 3;
 }
 
 
@@ -326,19 +330,12 @@ static int apploadlib(lua_State *L) {
     lua_rawgeti(L, 5, 1);
     lua_rawgeti(L, 5, 2);
     /* The loader reaches a file in memory only through /proc. */
-    FILE *f = access("/proc/self/fd", F_OK) == 0 ? openself(L) : NULL;
+    if (access("/proc/self/fd", F_OK) != 0) return cannotload(L, name, "/proc is not mounted");
+    FILE *f = openself(L);
     int fd = f != NULL ? memoryfile(f, name, (long)lua_tonumber(L, -2), (size_t)lua_tonumber(L, -1)) : -1;
-    int err = f != NULL ? errno : ENOENT;
+    int err = errno;
     if (f != NULL) fclose(f);
-    if (fd < 0) {
-      lua_pushnil(L);
-      if (access("/proc/self/fd", F_OK) != 0)
-        lua_pushfstring(L, "cannot load carried library %s: /proc is not mounted", name);
-      else
-        lua_pushfstring(L, "cannot load carried library %s into memory: %s", name, strerror(err));
-      lua_pushliteral(L, "open");
-      return 3;
-    }
+    if (fd < 0) return cannotload(L, name, strerror(err));
     lua_pushfstring(L, "/proc/self/fd/%d", fd);           /* ... entry fds nil at size path */
     lua_pushvalue(L, -1);
     lua_setfield(L, 6, name);
