@@ -231,9 +231,8 @@ std::vector<Carry> readcarried(FILE *f, const char *path, const Glue &glue) {
     c.kind = e.kind;
     c.size = e.size;
     c.at = span.files + e.offset;
-    if (!plainparts(c.name, '/') || (c.kind != DATA_FILE && c.kind != DATA_NATIVE) ||
-        !seen.emplace(c.name + (char)c.kind, 1).second)
-      die("%s carries a file under a name or kind it cannot have", path);
+    if (!plainparts(c.name, '/') || !seen.emplace(c.name + (char)c.kind, 1).second)
+      die("%s carries a file under a name it cannot have", path);
     out.push_back(c);
   }
   if (step < 0) die("%s carries files, but their index is damaged", path);

@@ -80,7 +80,8 @@ static inline int data_locate(FILE *f, const Glue *glue, DataSpan *span) {
 
 /* Reads the entry at *pos of the index (size bytes) into *e and moves *pos
 ** past it: 1, or 0 at the index's end, or -1 when the entry is damaged
-** (cut short, or pointing outside the files' length bytes). */
+** (cut short, of no known kind, or pointing outside the files' length
+** bytes). */
 static inline int data_next(const unsigned char *index, size_t size, uint32_t length,
                             size_t *pos, DataEntry *e) {
   if (*pos >= size) return 0;
@@ -91,7 +92,7 @@ static inline int data_next(const unsigned char *index, size_t size, uint32_t le
   e->namelen = (size_t)glue_le(p + 8, 2);
   e->kind = p[10];
   e->name = (const char *)p + DATA_ENTRY;
-  if (size - *pos - DATA_ENTRY < e->namelen || e->namelen == 0 || p[11] != 0 ||
+  if (size - *pos - DATA_ENTRY < e->namelen || e->namelen == 0 || e->kind > DATA_NATIVE || p[11] != 0 ||
       (uint64_t)e->offset + e->size > length)
     return -1;
   *pos += DATA_ENTRY + e->namelen;

@@ -982,20 +982,22 @@ ovrelglue: $p: not included, hidden or a folder reached through a link: data/.hi
   # reads nothing and says why.
   printf '%s\n' 'local app = require "ovrel.app"' 'print(app.read("greeting.txt"))' \
     'print(pcall(app.files))' > "$T/c/app/hurt.lua"
+  # At N bytes before the script: the record's index length (8), the only
+  # entry's size (36), its name's length, kind and zero byte (32).
   local spoil at
-  for spoil in "8|$(le32 0x7fffffff)|record is damaged|the index of the program's files is damaged" \
-               "4|$(le32 0x7fffffff)|index is damaged|the index of the program's files is damaged"; do
+  for spoil in '8|\xff\xff\xff\x7f|record is damaged' '36|\xff\xff\xff\x7f|index is damaged' \
+               '32|\x00\x00\x00\x00|index is damaged' '32|\x0c\x00\x02\x00|index is damaged' \
+               '32|\x0c\x00\x00\x01|index is damaged'; do
+    IFS='|' read -r back bytes what <<< "$spoil"
     glue c/app/hurt.lua -o "c/hurt$EXE" --include c/app/greeting.txt
     glue --show "c/hurt$EXE"
     at=$(sed -n 's/^offset: //p' <<< "$out")
-    IFS='|' read -r off bytes what said <<< "$spoil"
-    # 8: the record's index length; 4: the size of the index's only entry.
-    if [[ $off == 8 ]]; then at=$((at - 8)); else at=$((at - 16 - 12 - 12 + 4)); fi
-    printf '%s' "$bytes" | dd of="$T/c/hurt$EXE" bs=1 seek="$at" conv=notrunc status=none
+    printf "$bytes" | dd of="$T/c/hurt$EXE" bs=1 seek=$((at - back)) conv=notrunc status=none
     glue --show "c/hurt$EXE"
-    expect "--show refuses a program whose $what" 1 "" "ovrelglue: c/hurt$EXE carries files, but their $what"
+    expect "--show refuses a program whose $what ($back: $bytes)" 1 "" "ovrelglue: c/hurt$EXE carries files, but their $what"
     runp "c/hurt"
-    expect "which reads nothing of it: $what" 0 "nil	$said"$'\n'"false	$said"$'\n' ""
+    said="the index of the program's files is damaged"
+    expect "which reads nothing of it ($back: $bytes)" 0 "nil	$said"$'\n'"false	$said"$'\n' ""
   done
 
   # A name may hold "="; a folder reached through a link is left out, and
