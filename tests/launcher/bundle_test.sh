@@ -1044,6 +1044,13 @@ ovrelglue: c/app/main.lua: not included, hidden or a folder reached through a li
     glue c/app/native.lua -o c/one/twice --onefile --with-deps
     expect "--onefile with --with-deps is refused" 1 "" \
       "ovrelglue: --onefile carries inside the program what --with-deps copies beside it: take one"
+    glue c/app/native.lua -o c/one/twice --onefile --plain
+    expect "so is --onefile with --plain" 1 "" "ovrelglue: --plain bundles nothing: it takes no --onefile"
+    local shared=${GLUE%/*}/ovrelrun
+    glue c/app/native.lua -o c/one/twice --onefile --launcher "$shared"
+    # (an instrumented runtime's first library may be the compiler's)
+    truth "and onto a launcher that loads the runtime library" grep -qF "ovrelglue: --onefile needs a \
+launcher with the runtime inside, as ovrelrun-standalone: $shared loads lib" <<< "$err"
   else
     glue c/app/main.lua -o "c/one$EXE" --onefile
     expect "--onefile onto a Windows launcher is refused" 1 "" "ovrelglue: --onefile carries native modules for \
