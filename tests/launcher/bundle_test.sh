@@ -1036,6 +1036,11 @@ ovrelglue: c/app/main.lua: not included, hidden or a folder reached through a li
     expect "and the program, alone in its folder, loads it from memory, once" 0 \
       $'one\tfunction\tnil\tno included file "data/a.txt"\n' ""
     truth "from a file in memory, with nothing written beside it" test "$(ls "$T/c/one")" == native
+    glue --show c/one/native
+    truth "--show says so" test "$(grep -cxF -e "modules: sealed, from its bundle and what it carries only (--onefile)" \
+      -e "carried: numhash.so ($(wc -c < "$NUMHASH") bytes)" <<< "$out")" = 2
+    glue --extract c/one/native c/onetree
+    truth "and --extract gives the module back beside the script" cmp -s "$T/c/onetree/script.d/numhash.so" "$NUMHASH"
     if hidesproc; then
       noproc "$T/c/one" ./native "$T/c/one/native"
       truth "without /proc, the program says it cannot load it" \
