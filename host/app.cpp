@@ -549,17 +549,13 @@ OVREL_EXTERN_C __attribute__((visibility("default"))) int luaopen_ovrel_app(lua_
   return loadapp(L);
 }
 #else
+/* The engine's libraries are open: package.preload is there. */
 void app_preload(lua_State *L) {
   lua_getfield(L, LUA_REGISTRYINDEX, "_LOADED");
   lua_getfield(L, -1, LUA_LOADLIBNAME);
-  if (lua_type(L, -1) == LUA_TTABLE) {
-    lua_getfield(L, -1, "preload");
-    if (lua_type(L, -1) == LUA_TTABLE) {
-      lua_pushcclosure(L, loadapp, 0);
-      lua_setfield(L, -2, OVREL_APP_NAME);
-    }
-    lua_settop(L, -2);
-  }
-  lua_settop(L, -3);
+  lua_getfield(L, -1, "preload");                         /* loaded package preload */
+  lua_pushcclosure(L, loadapp, 0);
+  lua_setfield(L, -2, OVREL_APP_NAME);
+  lua_settop(L, -4);
 }
 #endif

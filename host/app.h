@@ -13,8 +13,10 @@ struct lua_State;
 ** the program's file and folder, for this module and the module paths. */
 const char *app_pushpath(lua_State *L);
 
-/* Makes require "ovrel.app" give {path = the running program's own file,
-** dir = its folder}, both absolute; fields the system cannot tell stay nil. */
+/* Makes require "ovrel.app" give the program's own file and folder
+** (path, dir: absolute; nil where the system cannot tell them) and the
+** functions that read the files it carries.  Called once the engine's
+** libraries are open. */
 void app_preload(lua_State *L);
 
 #endif /* OVREL_APP_H */

@@ -426,7 +426,7 @@ $(numhash_needs | sed 's/, /\n/g; s/^/beside it: /mg')
            's/"b","b.lua"/"b"."b.lua"/' 's/"b","b.lua"/"b",b.lua"/' 's/"b.lua","hb/"b.lua"."hb/' \
            's/,"hb\/b.lua"/,hb\/b.lua"/' 's/local m={"main.lua"/local m={main/' \
            's/ in the bundle/ in it/' 's/ovrelglue 4/ovrelglue 3/' 's/local x={true,/local x={1,/' \
-           's/local x={true,"/local x={true,/' \
+           's/local x={true,"/local x={true,/' 's/,{},{}} local s,/,{},{1}} local s,/' \
            'cut|n"}' 'cut|"}'; do
     spoilt "${e%%|*}" "${e#*|}"
     glue --show spoilt
