@@ -177,32 +177,25 @@ for _, l in ipairs(optlines(dir .. "/churn.tsv")) do
   end
 end
 
--- startup[i] = {command=, mean=, stddev=, median=, min=, max=} in seconds
-local startup = {}
-do
-  local rows = lines(dir .. "/startup.csv")
+-- The runs of a hyperfine CSV export, {command=, mean=, stddev=, median=,
+-- min=, max=, user=, system=} in seconds each; none when there is no file.
+local function hyperfine(path)
+  local runs, probe = {}, io.open(path)
+  if not probe then return runs end
+  probe:close()
+  local rows = lines(path)
   local header = csvsplit(rows[1])
   for r = 2, #rows do
     local f, e = csvsplit(rows[r]), {}
     for i, h in ipairs(header) do e[h] = tonumber(f[i]) or f[i] end
-    startup[#startup + 1] = e
+    runs[#runs + 1] = e
   end
+  return runs
 end
 
--- carry[i]: the same, for carry.csv (nothing carried, then 100 MiB), when
--- that run was made.
-local carry = {}
-local carryprobe = io.open(dir .. "/carry.csv")
-if carryprobe then
-  carryprobe:close()
-  local rows = lines(dir .. "/carry.csv")
-  local header = csvsplit(rows[1])
-  for r = 2, #rows do
-    local f, e = csvsplit(rows[r]), {}
-    for i, h in ipairs(header) do e[h] = tonumber(f[i]) or f[i] end
-    carry[#carry + 1] = e
-  end
-end
+local startup = hyperfine(dir .. "/startup.csv")
+-- Nothing carried, then 100 MiB.
+local carry = hyperfine(dir .. "/carry.csv")
 
 -- ----------------------------------------------------------------------
 -- Document
@@ -616,13 +609,7 @@ do
   if probe then
     probe:close()
     local info = keyvalues(dir .. "/bundle.txt")
-    local rows, runs = lines(dir .. "/bundle.csv"), {}
-    local header = csvsplit(rows[1])
-    for r = 2, #rows do
-      local fields, e = csvsplit(rows[r]), {}
-      for i, h in ipairs(header) do e[h] = tonumber(fields[i]) or fields[i] end
-      runs[#runs + 1] = e
-    end
+    local runs = hyperfine(dir .. "/bundle.csv")
     w("## Start-up of a program of several files (hyperfine)")
     w("")
     w("Debian's luacheck from its installed files (`/usr/bin/luacheck` under `lua5.1`, ",
