@@ -281,12 +281,12 @@ static int readfile(lua_State *L, const char *name) {
 
 
 #if defined(_WIN32)
+/* Windows loads a library only from a file of its own, so a program
+** carries none (the tool refuses --onefile there). */
 static int apploadlib(lua_State *L) {
   luaL_checkstring(L, 1);
   luaL_checkstring(L, 2);
-  lua_pushnil(L);
-  lua_pushliteral(L, "a library carried inside a program loads on Linux only");
-  return 2;
+  return notincluded(L, lua_tostring(L, 1));
 }
 #else
 /* Copies size bytes at offset at of the program into an anonymous file in
