@@ -123,16 +123,23 @@ run() {
 noproc() {
   local dir=$1 argv0=$2 file=$3
   shift 3
-  ( cd "$dir" && LD_LIBRARY_PATH=${file%/*} exec unshare -rm bash -c \
-      'mount -t tmpfs none /proc && exec -a "$0" "$@"' "$argv0" "$file" "$@" ) > "$R/out" 2> "$R/err"
+  ( cd "$dir" && export LD_LIBRARY_PATH=${file%/*} && unshared bash -c \
+      "$HIDEPROC"' && exec -a "$0" "$@"' "$argv0" "$file" "$@" ) > "$R/out" 2> "$R/err"
   capture $?
 }
 
-# hidesproc: noproc works here; it needs user namespaces, and no sanitizer,
-# whose runtime reads /proc.
+# unshared COMMAND...: COMMAND in a mount namespace of its own.  Root needs
+# no user namespace, which a chroot refuses; HIDEPROC makes its mounts
+# private before it covers /proc, so nothing reaches the parent's.
+unshared() {
+  if ((EUID == 0)); then unshare -m --propagation unchanged "$@"; else unshare -rm "$@"; fi
+}
+HIDEPROC='{ mount --make-rprivate / 2> /dev/null || mount --make-private /proc; } && mount -t tmpfs none /proc'
+
+# hidesproc: noproc works here; it needs a mount namespace, and no
+# sanitizer, whose runtime reads /proc.
 hidesproc() {
-  [[ ${SANITIZED:-0} != 1 ]] &&
-    unshare -rm sh -c 'mount -t tmpfs none /proc && ! test -e /proc/self' 2> /dev/null
+  [[ ${SANITIZED:-0} != 1 ]] && unshared sh -c "$HIDEPROC"' && ! test -e /proc/self' 2> /dev/null
 }
 
 # withpath DIR[:DIR...] COMMAND...: runs COMMAND with those folders at the
