@@ -34,6 +34,7 @@ group_refusals() {
   refuse "-o without a name" "-o needs a file name (try --help)" s.lua -o
   refuse "-I without a template" "-I needs a template (try --help)" s.lua -o out -I
   refuse "-m without a name" "-m needs a module name (try --help)" s.lua -o out -m
+  refuse "--include without a path" "--include needs a file or folder (try --help)" s.lua -o out --include
   refuse "-o twice" "-o given twice (try --help)" s.lua -o a -o b
   refuse "--launcher twice" "--launcher given twice (try --help)" s.lua -o a --launcher a --launcher b
   refuse "--extract twice" "--extract given twice (try --help)" --extract a b --extract c d
@@ -43,7 +44,7 @@ group_refusals() {
   refuse "-m of no name" "module .* is not found as Lua source in the search path (-m .*)" s.lua -o out -m '.*'
   native && refuse "a folder as standard input" "cannot read standard input: $ISDIR" - -o out < "$T"
   local o
-  for o in "-o a" "--launcher a" --plain --with-deps --check "-I a" "-m a"; do
+  for o in "-o a" "--launcher a" --plain --with-deps --check "-I a" "-m a" "--include a" --onefile; do
     # shellcheck disable=SC2086  # the option and its argument, as two words
     refuse "--show with $o" "--show takes nothing else (try --help)" --show a $o
   done
@@ -53,8 +54,8 @@ group_refusals() {
   fi
   # Without /proc and under a name that no search finds, the tool cannot
   # tell its own folder: only a named launcher will do.
-  if native && [[ ${SANITIZED:-0} != 1 ]] && unshare -rm true 2> /dev/null; then
-    ( cd "$T" && exec unshare -rm bash -c 'mount -t tmpfs none /proc && exec -a ovrelglue "$@"' - \
+  if native && hidesproc; then
+    ( cd "$T" && unshared bash -c "$HIDEPROC"' && exec -a ovrelglue "$@"' - \
         "$GLUE" s.lua -o out ) > "$R/out" 2> "$R/err"
     capture $?
     expect "no folder of its own" 1 "" "ovrelglue: cannot find this tool's own folder; name the launcher with --launcher"
