@@ -202,8 +202,10 @@ static void readindex(lua_State *L, int state) {
   if (found == 0) return;
   if (found < 0) return seterror(L, state, "the index of the program's files is damaged");
   unsigned char *index = (unsigned char *)lua_newuserdata(L, span.size);  /* index */
-  if (!readat(L, (long)span.index, index, span.size))
+  if (!readat(L, (long)span.index, index, span.size)) {
+    lua_settop(L, -2);
     return seterror(L, state, "cannot read the index of the program's files");
+  }
   lua_getfield(L, state, "names");                        /* index names */
   size_t pos = 0;
   DataEntry e;
