@@ -426,7 +426,7 @@ $(numhash_needs | sed 's/, /\n/g; s/^/beside it: /mg')
            's/"b","b.lua"/"b"."b.lua"/' 's/"b","b.lua"/"b",b.lua"/' 's/"b.lua","hb/"b.lua"."hb/' \
            's/,"hb\/b.lua"/,hb\/b.lua"/' 's/local m={"main.lua"/local m={main/' \
            's/ in the bundle/ in it/' 's/ovrelglue 4/ovrelglue 3/' 's/local x={true,/local x={1,/' \
-           's/local x={true,"/local x={true,/' 's/,{},{}} local s,/,{},{1}} local s,/' \
+           's/local x={true,"/local x={true,/' 's/,{}} local s,/,{1}} local s,/' \
            'cut|n"}' 'cut|"}'; do
     spoilt "${e%%|*}" "${e#*|}"
     glue --show spoilt
@@ -445,6 +445,7 @@ $(numhash_needs | sed 's/, /\n/g; s/^/beside it: /mg')
   local older='s/ovrelglue 3/ovrelglue 2/; s/\} local x=.*?table\.insert\(p\.loaders/} local s,ld,as={},loadstring,assert for i=2,#m do s[m[i][1]]=m[i] end table.insert(package.loaders/; s/ end local f=n:gsub.*?end end end return "/ end return "/'
   local format
   local -A sealed=([third]=$'modules: sealed, from its bundle and its own folder only\n')
+  native || sealed[third]+=$'beside it: ovrel.dll\n'
   for format in third second first; do
     perl -pe "$third" "$T/hb.chunk" > "$T/hb/s.lua"
     [[ $format != third ]] && perl -pi -e "$older" "$T/hb/s.lua"
