@@ -45,12 +45,13 @@
 ** file is opened, the libraries it needs are loaded from beside the
 ** program by their full names: the loader then takes them for the names
 ** the module gives, though it would never look in the program's folder. */
-#define SEARCHER3 \
+#define SEALING \
   "} local s,ld,as,p={},loadstring,assert,package for i=2,#m do s[m[i][1]]=m[i] end " \
   "local o,a=pcall(require,\"ovrel.app\") local d=o and a.dir if d and d:find\"[;?]\" then d=nil end " \
   "if x[1] then local function h(t) return d and (t:gsub(\"!\",function() return d end)) or \"\" end " \
-  "p.path=h(x[2]) p.cpath=h(x[3]) end local l={} for i=5,#x do l[x[i][1]]=x[i] end " \
-  "table.insert(p.loaders,2,function(n) local e=s[n] if e then local t=e[4] "
+  "p.path=h(x[2]) p.cpath=h(x[3]) end "
+#define LOADER "table.insert(p.loaders,2,function(n) local e=s[n] if e then local t=e[4] "
+#define SEARCHER3 SEALING "local l={} for i=5,#x do l[x[i][1]]=x[i] end " LOADER
 #define PRELOAD \
   "local f=n:gsub(\"%.\",\"/\") for _,r in ipairs{f..\".so\",f:match\"^[^/]*\"..\".so\"} do " \
   "local q=l[r] if q and d then l[r]=nil for i=2,#q do p.loadlib(d..\"/\"..q[i],\"*\") end end end "
@@ -61,12 +62,7 @@
 ** module's entry is the engine's name for it (luaopen_, the part after a
 ** "-" with "." as "_"). */
 #define SEARCHER4 \
-  "} local s,ld,as,p={},loadstring,assert,package for i=2,#m do s[m[i][1]]=m[i] end " \
-  "local o,a=pcall(require,\"ovrel.app\") local d=o and a.dir if d and d:find\"[;?]\" then d=nil end " \
-  "if x[1] then local function h(t) return d and (t:gsub(\"!\",function() return d end)) or \"\" end " \
-  "p.path=h(x[2]) p.cpath=h(x[3]) end local l,c={},{} for i=6,#x do l[x[i][1]]=x[i] end " \
-  "for _,r in ipairs(x[5]) do c[r]=o end " \
-  "table.insert(p.loaders,2,function(n) local e=s[n] if e then local t=e[4] "
+  SEALING "local l,c={},{} for i=6,#x do l[x[i][1]]=x[i] end for _,r in ipairs(x[5]) do c[r]=o end " LOADER
 #define PRELOAD4 \
   "local f=n:gsub(\"%.\",\"/\") for _,r in ipairs{f..\".so\",f:match\"^[^/]*\"..\".so\"} do " \
   "local q=l[r] if q and (d or c[r]) then l[r]=nil for i=2,#q do " \

@@ -90,13 +90,14 @@ static int linkedfolder(const std::string &path) {
 }
 
 
-static void addfile(std::vector<Carry> *out, const std::string &name, const std::string &from) {
+void carryfile(std::vector<Carry> *out, const std::string &name, const std::string &from, unsigned kind) {
   Stat st;
   if (statfile(from.c_str(), &st) != 0) die("cannot include %s: %s", from.c_str(), strerror(errno));
   if (name.size() > 0xffff) die("cannot include %s: its name is longer than 65535 bytes", from.c_str());
   Carry c;
   c.name = name;
   c.from = from;
+  c.kind = kind;
   c.size = (int64_t)st.st_size;
   out->push_back(c);
 }
@@ -113,7 +114,7 @@ static void walk(std::vector<Carry> *out, const std::string &name, const std::st
       if (linkedfolder(path)) hidden->push_back(inside);
       else walk(out, inside, path, hidden);
     } else if (isfile(path.c_str())) {
-      addfile(out, inside, path);
+      carryfile(out, inside, path, DATA_FILE);
     } else {
       die("cannot include %s: it is neither a file nor a folder", path.c_str());
     }
@@ -142,7 +143,7 @@ std::vector<Carry> includedfiles(const std::vector<std::string> &args, const std
             arg.c_str(), folder.c_str(), arg.c_str());
     }
     if (isfolder(path.c_str())) walk(&out, name, droptrailing(path), hidden);
-    else if (isfile(path.c_str())) addfile(&out, name, path);
+    else if (isfile(path.c_str())) carryfile(&out, name, path, DATA_FILE);
     else if (statfile(path.c_str(), &st) != 0) die("cannot include %s: %s", path.c_str(), strerror(errno));
     else die("cannot include %s: it is neither a file nor a folder", path.c_str());
   }
@@ -182,8 +183,8 @@ static std::string index(const std::vector<Carry> &files) {
 
 int64_t carriedsize(const std::vector<Carry> &files) {
   if (files.empty()) return 0;
-  int64_t n = (int64_t)index(files).size() + (int64_t)sizeof(DataRecord);
-  for (const Carry &c : files) n += c.size;
+  int64_t n = (int64_t)sizeof(DataRecord);
+  for (const Carry &c : files) n += DATA_ENTRY + (int64_t)c.name.size() + c.size;
   return n;
 }
 

@@ -28,6 +28,10 @@ struct Carry {
 std::vector<Carry> includedfiles(const std::vector<std::string> &args, const std::string &folder,
                                  std::vector<std::string> *hidden);
 
+/* Adds the file from, carried as name, of a kind (DATA_FILE, DATA_NATIVE);
+** refuses one it cannot measure or a name longer than the index holds. */
+void carryfile(std::vector<Carry> *out, const std::string &name, const std::string &from, unsigned kind);
+
 /* The bytes carried files add to a program: theirs, the index, the record. */
 int64_t carriedsize(const std::vector<Carry> &files);
 

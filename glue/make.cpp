@@ -301,16 +301,7 @@ static void carrynatives(const Job &job, const Image &launcher, const Natives &n
   if (natives.launcherdeps > 0)
     die("--onefile needs a launcher with the runtime inside, as ovrelrun-standalone: %s loads %s "
         "from a file before it starts", job.launcher, natives.deps[0].rel.c_str());
-  for (const Dep &d : natives.deps) {
-    Stat st;
-    if (statfile(d.from.c_str(), &st) != 0) die("cannot read %s", d.from.c_str());
-    Carry c;
-    c.name = d.rel;
-    c.from = d.from;
-    c.kind = DATA_NATIVE;
-    c.size = (int64_t)st.st_size;
-    carried->push_back(c);
-  }
+  for (const Dep &d : natives.deps) carryfile(carried, d.rel, d.from, DATA_NATIVE);
 }
 
 
