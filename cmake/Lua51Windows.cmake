@@ -28,15 +28,15 @@ target_compile_options(lua51_core PRIVATE -w)  # the engine as released
 
 # What links the engine links ovrel.dll, which holds it; ovrel itself only
 # takes the headers.
-add_library(lua51 INTERFACE)
-target_include_directories(lua51 INTERFACE ${lua51_src})
-target_compile_definitions(lua51 INTERFACE LUA_BUILD_AS_DLL)
-target_link_libraries(lua51 INTERFACE
+add_library(lua_engine INTERFACE)
+target_include_directories(lua_engine INTERFACE ${lua51_src})
+target_compile_definitions(lua_engine INTERFACE LUA_BUILD_AS_DLL)
+target_link_libraries(lua_engine INTERFACE
   "$<$<NOT:$<STREQUAL:$<TARGET_PROPERTY:NAME>,ovrel>>:ovrel>")
 
 # The stock interpreter over ovrel.dll: the host of the script-level tests.
 add_executable(lua51_host ${lua51_src}/lua.c)
-target_link_libraries(lua51_host PRIVATE lua51)
+target_link_libraries(lua51_host PRIVATE lua_engine)
 target_compile_options(lua51_host PRIVATE -w)
 set_target_properties(lua51_host PROPERTIES OUTPUT_NAME lua)
-set(LUA51_INTERPRETER lua51_host)
+set(LUA_INTERPRETER lua51_host)

@@ -21,7 +21,7 @@
 #include "app.h"
 
 #include "appfile.h"
-#include "ovrel.h"
+#include "engine.h"
 #include "srdata.h"
 
 #include <errno.h>
@@ -457,7 +457,7 @@ static void listnames(lua_State *L) {
 /* The unglued module: the script's path from arg[0], and its folder; the
 ** current folder where there is no script (lua5.1 -e, or interactive). */
 static void pushfields(lua_State *L) {
-  lua_getfield(L, LUA_GLOBALSINDEX, "arg");
+  lua_getglobal(L, "arg");
   if (lua_type(L, -1) == LUA_TTABLE) lua_rawgeti(L, -1, 0);
   else lua_pushnil(L);
   char buff[PATH_MAX];

@@ -10,9 +10,7 @@
 //
 // Only the engine's API is used, so the file also compiles into a test.
 #include "appfile.h"
-
-#include <lua.h>
-#include <lauxlib.h>
+#include "engine.h"
 
 #include <errno.h>
 #include <stdint.h>

@@ -1,5 +1,5 @@
 // checks.cpp: the runtime's argument checkers, strict about types.
-#include "ovrel.h"
+#include "engine.h"
 
 #include <limits.h>
 #include <math.h>

@@ -1,5 +1,5 @@
 // format.cpp: the runtime's string formatter and error raiser over the engine.
-#include "ovrel.h"
+#include "engine.h"
 
 #include <stdarg.h>
 #include <stdio.h>
@@ -33,7 +33,7 @@ static const char *pushvfstring(lua_State *L, const char *fmt, va_list ap) {
         luaL_addstring(&b, num);
         break;
       case 'f':
-        lua_pushnumber(L, va_arg(ap, lua_Number));  /* engine's number format */
+        ovrel_pushnumber(L, va_arg(ap, lua_Number));  /* printed as 5.1 prints it */
         luaL_addvalue(&b);
         break;
       case 'p':

@@ -1,5 +1,5 @@
 // objects.cpp: environments, user type names and frozen marks of objects.
-#include "ovrel.h"
+#include "engine.h"
 #include "stack.h"
 
 /* The engine gives every userdata an environment table and has no user
@@ -30,7 +30,7 @@ static void pushregtable(lua_State *L, const char *key, bool weakkeys) {
 
 
 void ovrel_getfenv(lua_State *L, int idx) {
-  lua_getfenv(L, idx);          /* env */
+  engine_getenv(L, idx);        /* env */
   pushregtable(L, NOENV, false);  /* env noenv */
   bool removed = lua_rawequal(L, -1, -2);
   lua_pop(L, 1);
@@ -50,7 +50,7 @@ int ovrel_setfenv(lua_State *L, int idx) {
     lua_pop(L, 1);  /* only a table or nil can be an environment */
     return 0;
   }
-  return lua_setfenv(L, idx);
+  return engine_setenv(L, idx);
 }
 
 

@@ -11,7 +11,7 @@
 // still replace the default, ";;" in them still stands for it, and "!" in
 // them names the program's folder; an entry the user writes is kept as
 // written.
-#include "ovrel.h"
+#include "engine.h"
 #include "app.h"
 
 #include <lualib.h>
@@ -82,14 +82,24 @@ static void pushdefault(lua_State *L, const char *own, const char *def, int hasd
 }
 
 
-/* Sets package[field] from the variable env or the default.
+/* The first of the variables vars (an engine reads a versioned name before
+** the plain one) that is set, or NULL. */
+static const char *getpathvar(const char *const *vars, size_t n) {
+  for (size_t i = 0; i < n; i++)
+    if (const char *v = getenv(vars[i])) return v;
+  return NULL;
+}
+
+
+/* Sets package[field] from the variables vars or the default.
 ** Slots: the package table at pkg, the program's folder or nothing on top. */
+template <size_t N>
 static void setpath(lua_State *L, int pkg, const char *dir, const char *field,
-                    const char *env, const char *own, const char *def) {
+                    const char *const (&vars)[N], const char *own, const char *def) {
   int top = lua_gettop(L);
   pushdefault(L, dir != NULL ? own : "", def, dir != NULL);
   const char *path = lua_tostring(L, -1);
-  const char *given = getenv(env);
+  const char *given = getpathvar(vars, N);
   if (given != NULL) {
     given = luaL_gsub(L, given, LUA_PATHSEP LUA_PATHSEP, LUA_PATHSEP AUXMARK LUA_PATHSEP);
     path = luaL_gsub(L, given, AUXMARK, path);
@@ -101,6 +111,7 @@ static void setpath(lua_State *L, int pkg, const char *dir, const char *field,
 
 
 void ovrel_openlibs(lua_State *L) {
+  engine_require(L);
   luaL_openlibs(L);
   int top = lua_gettop(L);
   lua_getfield(L, LUA_REGISTRYINDEX, "_LOADED");
@@ -108,8 +119,9 @@ void ovrel_openlibs(lua_State *L) {
   if (lua_type(L, -1) == LUA_TTABLE) {
     int pkg = lua_gettop(L);
     const char *dir = pushprogdir(L);                     /* loaded package [dir] */
-    setpath(L, pkg, dir, "path", LUA_PATH, OWN_PATH, LUA_PATH_DEFAULT);
-    setpath(L, pkg, dir, "cpath", LUA_CPATH, OWN_CPATH, LUA_CPATH_DEFAULT);
+    static const char *const pathvars[] = LUA_PATH_VARS, *const cpathvars[] = LUA_CPATH_VARS;
+    setpath(L, pkg, dir, "path", pathvars, OWN_PATH, LUA_PATH_DEFAULT);
+    setpath(L, pkg, dir, "cpath", cpathvars, OWN_CPATH, LUA_CPATH_DEFAULT);
   }
   lua_settop(L, top);
   app_preload(L);

@@ -1,7 +1,8 @@
 // values.cpp: type codes, conversions, raw stores and registration.
-#include "ovrel.h"
+#include "engine.h"
 #include "stack.h"
 
+#include <math.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -53,23 +54,51 @@ void ovr_rawsetfield(lua_State *L, int idx, const char *k) {
 }
 
 
+void ovrel_pushnumber(lua_State *L, lua_Number n) {
+  /* The range test also turns away NaN; 2^63 itself is out of range. */
+  if (ENGINE_INTEGERS && n == floor(n) && n >= -0x1p63 && n < 0x1p63 &&
+      !(n == 0 && signbit(n)))
+    lua_pushinteger(L, (lua_Integer)n);
+  else
+    lua_pushnumber(L, n);
+}
+
+
 /* The runtime's event names that the engine has an operator for under
-** another name; both fields then hold the one function. */
+** another name; both fields then hold the one function.  On an engine
+** that closes variables at the end of their scope, closing one releases it. */
 static const char *const event_alias[][2] = {
     {"__writeindex", "__newindex"},
     {"__size", "__len"},
+    {"__gc", ENGINE_CLOSE ? "__close" : nullptr},
 };
 
 
 void ovrel_register(lua_State *L, const char *libname, const luaL_Reg *l) {
+  engine_require(L);
   luaL_register(L, libname, l);
   for (const auto &alias : event_alias) {
+    if (alias[1] == nullptr) continue;
     lua_getfield(L, -1, alias[0]);
     if (lua_isnil(L, -1))
       lua_pop(L, 1);
     else
       lua_setfield(L, -2, alias[1]);
   }
+  /* pairs() walks a library's objects with its iterate, on engines that
+  ** ask the metatable. */
+  if (!ENGINE_PAIRS || libname == nullptr) return;
+  luaL_getmetatable(L, libname);     /* lib mt */
+  lua_getfield(L, -2, "iterate");    /* lib mt iterate */
+  if (lua_istable(L, -2) && lua_isfunction(L, -1)) {
+    lua_getfield(L, -2, "__pairs");  /* lib mt iterate pairs */
+    if (lua_isnil(L, -1)) {
+      lua_pushvalue(L, -2);
+      lua_setfield(L, -4, "__pairs");
+    }
+    lua_pop(L, 1);
+  }
+  lua_pop(L, 2);
 }
 
 

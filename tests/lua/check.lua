@@ -43,6 +43,37 @@ function check.raises(expected, fn, ...)
   end
 end
 
+-- What differs by engine, asked of the engine itself.
+check.engine = {
+  -- the name an argument error gives a library function that pcall calls
+  -- directly: "?" on 5.1, "lib.name" where the engine looks it up
+  pcallname = function(lib, name)
+    local _, err = pcall(string.rep)
+    local got = err:match("to '([^']*)'")
+    return got == "string.rep" and lib .. "." .. name or got
+  end,
+  -- pairs() asks the metatable (5.2 on)
+  pairs = (function()
+    local asked = false
+    pairs(setmetatable({}, { __pairs = function(t) asked = true; return next, t end }))
+    return asked
+  end)(),
+  -- variables closed at the end of their scope (5.4)
+  close = (loadstring or load)("local x <close> = nil") ~= nil,
+  -- metatables that carry their type's name (5.3 on)
+  names = getmetatable(io.stdout).__name ~= nil,
+}
+
+-- An object that calls fn when it is collected, on every engine.
+function check.finalized(fn)
+  if newproxy then
+    local p = newproxy(true)
+    getmetatable(p).__gc = fn
+    return p
+  end
+  return setmetatable({}, { __gc = fn })
+end
+
 -- Sorted list of the keys of a table, for comparing sets of entries.
 function check.keys(t)
   local ks = {}

@@ -163,13 +163,12 @@ check.case("an iterator over a map released by a script answers nil", function()
   check.eq(it(), nil)
   -- and the same when the release is the collector's, reached from a
   -- finalizer that runs after the map's own
-  local proxy = newproxy(true)
-  local late
+  local proxy, late
   do
     local m2 = nh.new()
     m2[1] = "gone"
     local it2 = nh.iterate(m2)
-    getmetatable(proxy).__gc = function() late = { it2() } end
+    proxy = check.finalized(function() late = { it2() } end)
     nh.getitem(m2).proxy = proxy   -- map, proxy and iterator die together
   end
   proxy = nil

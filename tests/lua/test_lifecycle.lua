@@ -9,13 +9,19 @@ check.case("module table and metatable hold exactly the registered names", funct
            "attrib cleanse getitem has include iterate new purge resize totable")
   local mt = getmetatable(numhash.new())
   local own = {}
+  -- the stand-in wires two events to the engine's operators as well, and
+  -- an engine may add its own
+  local wired = { __newindex = true, __len = true, __name = check.engine.names,
+                  __pairs = check.engine.pairs, __close = check.engine.close }
   for k in pairs(mt) do
-    -- the stand-in wires two events to the engine's operators as well
-    if k ~= "__newindex" and k ~= "__len" then own[#own + 1] = k end
+    if not wired[k] then own[#own + 1] = k end
   end
   table.sort(own)
   check.eq(table.concat(own, " "),
            "__empty __filled __gc __in __index __notin __size __tostring __writeindex")
+  check.eq(mt.__pairs, check.engine.pairs and numhash.iterate or nil, "pairs() walks with iterate")
+  check.eq(mt.__close, check.engine.close and mt.__gc or nil, "closing a map releases it")
+  check.eq(mt.__name, check.engine.names and "numhash" or nil)
   check.eq(mt.__newindex, mt.__writeindex, "index assignment runs __writeindex")
   local m = numhash.new()
   check.eq(mt.__writeindex(m, 1, "x"), true, "__writeindex answers as include does")

@@ -53,6 +53,16 @@ class Runtime : public ::testing::Test {
     return "";
   }
 
+  // The name an argument error gives function fn of library lib that
+  // pcall calls directly: "?" on 5.1, "lib.fn" on an engine that looks it
+  // up among the loaded modules.
+  std::string pcallname(const std::string &lib, const std::string &fn) {
+    EXPECT_EQ(eval("return select(2, pcall(string.rep)):match(\"to '([^']*)'\")"), "");
+    std::string name = lua_tolstring(L, -1, nullptr);
+    lua_settop(L, -2);
+    return name == "string.rep" ? lib + "." + fn : name;
+  }
+
   // Calls the native function fn with the results of code as arguments.
   std::string call(lua_CFunction fn, const char *code) {
     lua_pushcclosure(L, fn, 0);
@@ -210,23 +220,23 @@ TEST_F(Runtime, UserTypeNamesAndFrozenMarksComeAndGoWithoutHoldingObjects) {
   lua_setmetatabletoobject(L, 1, "thing", 1);
   ovr_udfreeze(L, 1, 1);  // only a userdata can be frozen
   EXPECT_EQ(ovr_udisfrozen(L, 1), 0);
-  lua_setfield(L, LUA_GLOBALSINDEX, "t");
+  lua_setglobal(L, "t");
   lua_newuserdata(L, 1);
   lua_setmetatabletoobject(L, 1, "thing", 0);
   EXPECT_EQ(ovr_getutype(L, 1), 0);
-  lua_setfield(L, LUA_GLOBALSINDEX, "u");
+  lua_setglobal(L, "u");
   lua_newuserdata(L, 1);
   lua_setmetatabletoobject(L, 1, "unregistered", 1);
   ASSERT_EQ(ovr_getutype(L, 1), 1);
   EXPECT_STREQ(lua_tolstring(L, -1, nullptr), "unregistered");
   lua_settop(L, 1);
-  lua_setfield(L, LUA_GLOBALSINDEX, "v");
+  lua_setglobal(L, "v");
   EXPECT_EQ(eval("local thing = debug.getregistry().thing "
                  "return tostring(getmetatable(t) == thing and getmetatable(u) == thing "
                  "and getmetatable(v) == nil)"), "");
   EXPECT_STREQ(lua_tolstring(L, -1, nullptr), "true");
   lua_settop(L, 0);
-  lua_getfield(L, LUA_GLOBALSINDEX, "t");
+  lua_getglobal(L, "t");
   lua_setmetatabletoobject(L, 1, nullptr, 0);  // no name removes both, settype or not
   EXPECT_EQ(ovr_getutype(L, 1), 0);
   EXPECT_EQ(eval("return tostring(getmetatable(t))"), "");
@@ -248,7 +258,7 @@ TEST_F(Runtime, UserTypeNamesAndFrozenMarksComeAndGoWithoutHoldingObjects) {
   // object with a finalizer is finalized.
   EXPECT_EQ(eval("collected = false "
                  "debug.getregistry().thing.__gc = function() collected = true end "
-                 "p = newproxy() return p"), "");
+                 "p = newproxy and newproxy() or {} return p"), "");
   lua_setmetatabletoobject(L, -1, "thing", 1);
   ovr_udfreeze(L, -1, 1);
   lua_settop(L, 0);
@@ -259,7 +269,7 @@ TEST_F(Runtime, UserTypeNamesAndFrozenMarksComeAndGoWithoutHoldingObjects) {
 
 TEST_F(Runtime, RegistrationWiresTheRuntimesEventsToTheEnginesOperators) {
   static const luaL_Reg events[] = {
-      {"__writeindex", [](lua_State *L) { lua_setfield(L, LUA_GLOBALSINDEX, "stored"); return 0; }},
+      {"__writeindex", [](lua_State *L) { lua_setglobal(L, "stored"); return 0; }},
       {"__size", [](lua_State *L) { lua_pushinteger(L, 42); return 1; }},
       {nullptr, nullptr},
   };
@@ -268,9 +278,9 @@ TEST_F(Runtime, RegistrationWiresTheRuntimesEventsToTheEnginesOperators) {
   lua_settop(L, 0);
   lua_newuserdata(L, 1);
   lua_setmetatabletoobject(L, 1, "events", 1);
-  lua_setfield(L, LUA_GLOBALSINDEX, "u");
+  lua_setglobal(L, "u");
   EXPECT_EQ(eval("u[1] = 'v' return #u == 42 and stored == 'v'"), "");
-  lua_getfield(L, LUA_GLOBALSINDEX, "stored");
+  lua_getglobal(L, "stored");
   EXPECT_STREQ(lua_tolstring(L, -1, nullptr), "v");
 }
 
@@ -305,7 +315,7 @@ namespace {
 std::string module_paths() {
   lua_State *L = luaL_newstate();
   luaL_openlibs(L);
-  lua_getfield(L, LUA_GLOBALSINDEX, "package");
+  lua_getglobal(L, "package");
   lua_getfield(L, -1, "path");
   std::string out = std::string("path=") + lua_tolstring(L, -1, nullptr) + "\n";
   lua_getfield(L, -2, "cpath");
@@ -392,14 +402,15 @@ TEST_F(Runtime, AppOfAProgramThatCarriesNothing) {
                  "out[#out + 1] = select(2, pcall(app.read))\n"
                  "return table.concat(out, '|')"),
             "");
-  EXPECT_STREQ(lua_tolstring(L, -1, nullptr),
+  EXPECT_EQ(lua_tolstring(L, -1, nullptr),
                "nilnilnilno included file \"a.txt\"|nilnilnilno included file \"d/a\"|"
                "nilnilnilno included file \"\"|nilnilnilno included file \"/a\"|"
                "nilnilnilno included file \"a//b\"|nilnilnilno included file \"./a\"|"
                "nilnilnilno included file \"a/..\"|nilnilnilno included file \"a\\b\"|"
                "nilnilnilno included file \"c:a\"|nilnilnilno included file \"a\"|"
                "nilnilnilno included file \"42\"|"
-               "bad argument #1 to '?' (string expected, got no value)");
+               "bad argument #1 to '" + pcallname("ovrel.app", "read") +
+                   "' (string expected, got no value)");
 #if !defined(_WIN32)
   ASSERT_EQ(eval("return require('ovrel.app').path"), "");
   EXPECT_EQ(std::filesystem::path(lua_tolstring(L, -1, nullptr)), std::filesystem::read_symlink("/proc/self/exe"));
