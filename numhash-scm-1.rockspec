@@ -1,6 +1,7 @@
 -- numhash-scm-1.rockspec: `luarocks make` in a clone builds the project with
--- CMake and installs the module, the launcher and the glue tool into a
--- LuaRocks tree.  The version lives in CMakeLists.txt; "scm" is this clone.
+-- CMake and installs the module into a LuaRocks tree, for the engine that
+-- LuaRocks builds for (--lua-version=5.1 to 5.4); for 5.1, the launcher and
+-- the glue tool too.  The version lives in CMakeLists.txt; "scm" is this clone.
 rockspec_format = "3.0"
 package = "numhash"
 version = "scm-1"
@@ -11,7 +12,7 @@ source = {
 }
 
 description = {
-   summary = "A map from numbers to strings for Lua 5.1, and a launcher of self-running scripts",
+   summary = "A map from numbers to strings for Lua 5.1 to 5.4, and a launcher of self-running scripts",
    detailed = [[
 numhash gives scripts a map from numbers (double keys) to strings over an
 open-addressing hash table whose placement, and so iteration order, is fixed.
@@ -20,7 +21,7 @@ ovrelrun runs a script glued to a copy of itself; ovrelglue makes such programs.
 }
 
 dependencies = {
-   "lua >= 5.1, < 5.2",
+   "lua >= 5.1, < 5.5",
 }
 
 build = {
@@ -29,11 +30,13 @@ build = {
       CMAKE_BUILD_TYPE = "Release",
       CMAKE_INSTALL_PREFIX = "$(PREFIX)",
       OVREL_TESTS = "OFF",
-      LUA51_INCLUDE_DIR = "$(LUA_INCDIR)",
-      -- LuaRocks moves the rock's lib/ to the tree's lib/lua/5.1: the
+      -- The engine is the one whose lua.h lies there.
+      LUA_INCLUDE_DIR = "$(LUA_INCDIR)",
+      -- LuaRocks moves the rock's lib/ to the tree's lib/lua/5.x: the
       -- runtime library goes there beside the module, which finds it
-      -- through $ORIGIN, and the launcher and the glue tool name that
-      -- folder relative to the tree's bin/.  Headers and build files have no place there.
+      -- through $ORIGIN, and (5.1 only) the launcher and the glue tool name
+      -- that folder relative to the tree's bin/.  Headers and build files
+      -- have no place there.
       OVREL_LUA_MODULE_DIR = "lib",
       CMAKE_INSTALL_LIBDIR = "lib",
       OVREL_RUNTIME_DEPLOYED_DIR = "lib/lua/5.1",
