@@ -3,8 +3,10 @@
 # them.  Each is glued with --with-deps from real Debian modules, run on
 # this machine from another folder, then copied alone into a fresh minimal
 # Debian root (no Lua, no compiler) and run there: the two outputs must be
-# the same.  Needs root (chroot, debootstrap) and the Debian archive; where
-# either is missing, the stage says it did not run.
+# the same.  Last, the Debian package is installed in that root with every
+# engine's interpreter, and each runs one script with the same output.
+# Needs root (chroot, debootstrap) and the Debian archive; where either is
+# missing, the stage says it did not run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/common.sh
@@ -95,5 +97,26 @@ run luacheck "$T/luacheck.out" --version
 [[ $(head -1 "$T/luacheck.out.here") == "Luacheck: "* ]] || fail "luacheck -m here: $(head -3 "$T/luacheck.out.here")"
 cmp -s "$T/luacheck.out.here" "$T/luacheck.out.there" || fail "luacheck -m there: $(head -3 "$T/luacheck.out.there")"
 
-((failures == 0)) && echo "ship: native modules (in a folder and in one file), data and luacheck run alike here and in a fresh root"
+# The package as a user installs it, with lua5.1 to lua5.4 and LuaJIT.
+deb=$(ls out/ovrel_*.deb 2>/dev/null || true)
+[[ -n $deb ]] || deb=$(scripts/package.sh | tail -1)
+interpreters=(lua5.1 lua5.2 lua5.3 lua5.4 luajit)
+as_root cp /etc/resolv.conf "$root/etc/resolv.conf"
+as_root cp "$deb" "$root/tmp/ovrel.deb"
+as_root cp tests/ship/engines.lua "$root/tmp/"
+if as_root chroot "$root" /bin/sh -c "apt-get update -qq && DEBIAN_FRONTEND=noninteractive \
+     apt-get install -y -qq --no-install-recommends ${interpreters[*]} /tmp/ovrel.deb" > "$T/apt.log" 2>&1; then
+  as_root chroot "$root" lua5.1 /tmp/engines.lua > "$T/engines.lua5.1" 2>&1 || true
+  grep -q '^numhash(40) 40 v1 v40 true false$' "$T/engines.lua5.1" || fail "lua5.1 and the package: $(head -3 "$T/engines.lua5.1")"
+  for lua in "${interpreters[@]:1}"; do
+    as_root chroot "$root" "$lua" /tmp/engines.lua > "$T/engines.$lua" 2>&1 || true
+    cmp -s "$T/engines.lua5.1" "$T/engines.$lua" || fail "$lua and the package: $(diff "$T/engines.lua5.1" "$T/engines.$lua")"
+  done
+else
+  tail -3 "$T/apt.log"
+  skipped "ship: the package under every engine (apt could not install it in the fresh root)"
+fi
+
+((failures == 0)) && echo "ship: native modules (in a folder and in one file), data and luacheck run alike here and in a fresh root;" \
+  "the package gives ${interpreters[*]} the same results there"
 ((failures == 0))

@@ -2,13 +2,14 @@
 # test.sh: sets up, builds and runs every test.
 #
 # The native suite always runs; then each further stage that exists, in
-# this order: package, ship, sanitize, memcheck, fuzz, coverage, windows.  OVREL_STAGES="native
-# memcheck" (say) runs only those.  A summary closes the run: each stage
+# this order: lua5.2, lua5.3 and lua5.4 (the module on each later engine),
+# package, ship, sanitize, memcheck, fuzz, coverage, windows.
+# OVREL_STAGES="native memcheck" (say) runs only those.  A summary closes the run: each stage
 # with its time, and every SKIPPED line a stage wrote (common.sh: skipped).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-stages=${OVREL_STAGES:-native package ship sanitize memcheck fuzz coverage windows}
+stages=${OVREL_STAGES:-native lua5.2 lua5.3 lua5.4 package ship sanitize memcheck fuzz coverage windows}
 OVREL_SKIPPED=$(mktemp "${TMPDIR:-/tmp}/ovrel-skipped.XXXXXX")
 export OVREL_SKIPPED
 summary=()
@@ -23,6 +24,9 @@ for stage in $stages; do
     cmake --preset native >/dev/null
     cmake --build build -j"$(nproc)"
     ctest --test-dir build --output-on-failure -j"$(nproc)"
+  elif [[ $stage == lua5.[234] ]]; then
+    echo "== $stage"
+    scripts/test-engine.sh "${stage#lua}"
   elif [[ -x scripts/test-$stage.sh ]]; then
     echo "== $stage"
     "scripts/test-$stage.sh"

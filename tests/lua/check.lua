@@ -45,8 +45,9 @@ end
 
 -- What differs by engine, asked of the engine itself.
 check.engine = {
-  -- the name an argument error gives a library function that pcall calls
-  -- directly: "?" on 5.1, "lib.name" where the engine looks it up
+  -- the name an argument error gives a function of a library that pcall
+  -- calls directly, the library being global and loaded as string is: "?"
+  -- on 5.1, "lib.name" where the engine looks it up
   pcallname = function(lib, name)
     local _, err = pcall(string.rep)
     local got = err:match("to '([^']*)'")

@@ -53,16 +53,6 @@ class Runtime : public ::testing::Test {
     return "";
   }
 
-  // The name an argument error gives function fn of library lib that
-  // pcall calls directly: "?" on 5.1, "lib.fn" on an engine that looks it
-  // up among the loaded modules.
-  std::string pcallname(const std::string &lib, const std::string &fn) {
-    EXPECT_EQ(eval("return select(2, pcall(string.rep)):match(\"to '([^']*)'\")"), "");
-    std::string name = lua_tolstring(L, -1, nullptr);
-    lua_settop(L, -2);
-    return name == "string.rep" ? lib + "." + fn : name;
-  }
-
   // Calls the native function fn with the results of code as arguments.
   std::string call(lua_CFunction fn, const char *code) {
     lua_pushcclosure(L, fn, 0);
@@ -399,18 +389,18 @@ TEST_F(Runtime, AppOfAProgramThatCarriesNothing) {
                  "  out[#out + 1] = tostring(s) .. tostring(h) .. tostring(l) .. (e == f and f == g and e or '?')\n"
                  "end\n"
                  "for n in app.files() do out[#out + 1] = n end\n"
-                 "out[#out + 1] = select(2, pcall(app.read))\n"
+                 // the function's name is the engine's to find
+                 "out[#out + 1] = select(2, pcall(app.read)):gsub(\"to '[^']*'\", \"to 'read'\")\n"
                  "return table.concat(out, '|')"),
             "");
-  EXPECT_EQ(lua_tolstring(L, -1, nullptr),
+  EXPECT_STREQ(lua_tolstring(L, -1, nullptr),
                "nilnilnilno included file \"a.txt\"|nilnilnilno included file \"d/a\"|"
                "nilnilnilno included file \"\"|nilnilnilno included file \"/a\"|"
                "nilnilnilno included file \"a//b\"|nilnilnilno included file \"./a\"|"
                "nilnilnilno included file \"a/..\"|nilnilnilno included file \"a\\b\"|"
                "nilnilnilno included file \"c:a\"|nilnilnilno included file \"a\"|"
                "nilnilnilno included file \"42\"|"
-               "bad argument #1 to '" + pcallname("ovrel.app", "read") +
-                   "' (string expected, got no value)");
+               "bad argument #1 to 'read' (string expected, got no value)");
 #if !defined(_WIN32)
   ASSERT_EQ(eval("return require('ovrel.app').path"), "");
   EXPECT_EQ(std::filesystem::path(lua_tolstring(L, -1, nullptr)), std::filesystem::read_symlink("/proc/self/exe"));
