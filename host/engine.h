@@ -9,6 +9,7 @@
 #include "ovrel.h"
 
 #include <lualib.h>
+#include <math.h>
 
 /* Every engine function the runtime calls, on any engine, is a weak
 ** reference (as in ovrel.h for modules): under another engine the library
@@ -98,11 +99,8 @@ static_assert(OVREL_UPVALUEINDEX(1) == lua_upvalueindex(1) &&
 static_assert(OVREL_GLOBALSINDEX == LUA_GLOBALSINDEX, "the globals index is the engine's");
 #endif
 
-/* What a later engine adds, that the runtime maps its objects onto: an
-** integer kind of number (5.3), pairs() asking the metatable for __pairs
-** (5.2; 5.4 still does), variables closed at the end of their scope (5.4). */
-#define ENGINE_INTEGERS (OVREL_LUA >= 503)
-#define ENGINE_PAIRS (OVREL_LUA >= 502)
+/* Variables closed at the end of their scope (5.4), which the runtime maps
+** onto release. */
 #define ENGINE_CLOSE (OVREL_LUA >= 504)
 
 /* The engine a process runs, as a LUA_VERSION_NUM (LuaJIT's is 501); 0
@@ -125,6 +123,10 @@ void engine_require(lua_State *L);
 ** from the value on top, which is popped; 0 when the object has none. */
 #define engine_getenv lua_getfenv
 #define engine_setenv lua_setfenv
+
+/* Gives the metatable of library libname's objects what pairs() asks of
+** it, on engines that ask. */
+static inline void engine_wirepairs(lua_State *, const char *) {}
 
 #else
 
@@ -156,6 +158,21 @@ static inline int engine_setenv(lua_State *L, int idx) {
 }
 
 #define lua_objlen lua_rawlen
+
+static inline void engine_wirepairs(lua_State *L, const char *libname) {
+  if (libname == NULL) return;
+  luaL_getmetatable(L, libname);     /* lib mt */
+  lua_getfield(L, -2, "iterate");    /* lib mt iterate */
+  if (lua_istable(L, -2) && lua_isfunction(L, -1)) {
+    lua_getfield(L, -2, "__pairs");  /* lib mt iterate pairs */
+    if (lua_isnil(L, -1)) {
+      lua_pushvalue(L, -2);
+      lua_setfield(L, -4, "__pairs");
+    }
+    lua_pop(L, 1);
+  }
+  lua_pop(L, 2);
+}
 
 /* 5.1's wording: "number expected, got string". */
 static inline int luaL_typerror(lua_State *L, int narg, const char *tname) {
@@ -201,6 +218,20 @@ static inline void engine_register(lua_State *L, const char *libname, const luaL
 #if OVREL_LUA == 501
 #define LUA_PATH_VARS {LUA_PATH}
 #define LUA_CPATH_VARS {LUA_CPATH}
+#endif
+
+/* Pushes n as the engine's own number; from 5.3 on an integral value
+** that an integer holds exactly is an integer (-0 stays a float).  The
+** range test also turns away NaN; 2^63 itself is out of range. */
+#if OVREL_LUA >= 503
+static inline void engine_pushnumber(lua_State *L, lua_Number n) {
+  if (n == floor(n) && n >= -0x1p63 && n < 0x1p63 && !(n == 0 && signbit(n)))
+    lua_pushinteger(L, (lua_Integer)n);
+  else
+    lua_pushnumber(L, n);
+}
+#else
+#define engine_pushnumber lua_pushnumber
 #endif
 
 /* Functions that the engine this runtime is built for has and the others

@@ -2,7 +2,6 @@
 #include "engine.h"
 #include "stack.h"
 
-#include <math.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -54,14 +53,7 @@ void ovr_rawsetfield(lua_State *L, int idx, const char *k) {
 }
 
 
-void ovrel_pushnumber(lua_State *L, lua_Number n) {
-  /* The range test also turns away NaN; 2^63 itself is out of range. */
-  if (ENGINE_INTEGERS && n == floor(n) && n >= -0x1p63 && n < 0x1p63 &&
-      !(n == 0 && signbit(n)))
-    lua_pushinteger(L, (lua_Integer)n);
-  else
-    lua_pushnumber(L, n);
-}
+void ovrel_pushnumber(lua_State *L, lua_Number n) { engine_pushnumber(L, n); }
 
 
 /* The runtime's event names that the engine has an operator for under
@@ -85,20 +77,8 @@ void ovrel_register(lua_State *L, const char *libname, const luaL_Reg *l) {
     else
       lua_setfield(L, -2, alias[1]);
   }
-  /* pairs() walks a library's objects with its iterate, on engines that
-  ** ask the metatable. */
-  if (!ENGINE_PAIRS || libname == nullptr) return;
-  luaL_getmetatable(L, libname);     /* lib mt */
-  lua_getfield(L, -2, "iterate");    /* lib mt iterate */
-  if (lua_istable(L, -2) && lua_isfunction(L, -1)) {
-    lua_getfield(L, -2, "__pairs");  /* lib mt iterate pairs */
-    if (lua_isnil(L, -1)) {
-      lua_pushvalue(L, -2);
-      lua_setfield(L, -4, "__pairs");
-    }
-    lua_pop(L, 1);
-  }
-  lua_pop(L, 2);
+  /* pairs() walks a library's objects with its iterate */
+  engine_wirepairs(L, libname);
 }
 
 

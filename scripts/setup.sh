@@ -4,7 +4,7 @@
 set -euo pipefail
 source "$(dirname "$0")/common.sh"
 
-packages=(cmake make g++ pkg-config liblua5.1-0-dev lua5.1 luajit libgtest-dev valgrind lua-check)
+packages=(cmake make g++ pkg-config liblua5.1-0-dev lua5.1 luajit lua5.2 lua5.3 lua5.4 libgtest-dev valgrind lua-check)
 packages+=("$@")
 
 missing=()
