@@ -3,26 +3,14 @@
 # installed into a prefix and used as a user would: require from the
 # engine's own module folder, a third party's module built through
 # ovrel-ENGINE.pc and find_package(ovrel-ENGINE), and the module refused
-# by another engine's interpreter (OTHER) before any of it runs.
+# by other engines' interpreters (OTHER, space-separated) before any of it
+# runs.
 #
 # From the environment: SOURCE, BUILD, LUA (the engine's interpreter),
 # ENGINE, OTHER and CXX.
 set -euo pipefail
 : "${SOURCE:?}" "${BUILD:?}" "${LUA:?}" "${ENGINE:?}" "${OTHER:?}" "${CXX:?}"
-unset LD_LIBRARY_PATH LUA_PATH LUA_CPATH
-T=$(mktemp -d "${TMPDIR:-/tmp}/ovrel-engine.XXXXXX")
-trap 'rm -rf "$T"' EXIT
-P=$T/prefix
-failures=0
-
-# check WHAT WANT GOT
-check() {
-  [[ $3 == "$2" ]] && { echo "ok   $1"; return; }
-  printf 'FAIL %s\n     expected %q\n     got      %q\n' "$1" "$2" "$3"
-  failures=$((failures + 1))
-}
-
-cmake --install "$BUILD" --prefix "$P" >/dev/null
+source "$(dirname "$0")/prefix.sh"
 module=$P/lib/lua/$ENGINE/numhash.so runtime=$P/lib/libovrel-$ENGINE.so.1
 check "the module and the runtime install under the engine's names" "ok" \
   "$([[ -f $module && -f $runtime && ! -e $P/lib/libovrel.so.1 ]] && echo ok)"
@@ -50,7 +38,9 @@ cmake --build "$T/greet" >/dev/null
 got=$(LUA_CPATH="$T/greet/?.so" "$LUA" -e "$greet" 2>&1) || true
 check "and one built through find_package(ovrel-$ENGINE)" "hello, you (16)" "$got"
 
-LUA_CPATH="$P/lib/lua/$ENGINE/?.so" "$OTHER" "$(dirname "$0")/refused.lua" "Lua $ENGINE" ||
-  failures=$((failures + 1))
+for other in $OTHER; do
+  LUA_CPATH="$P/lib/lua/$ENGINE/?.so" "$other" "$(dirname "$0")/refused.lua" "Lua $ENGINE" ||
+    failures=$((failures + 1))
+done
 
 ((failures == 0))

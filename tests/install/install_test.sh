@@ -10,20 +10,7 @@
 # CXX (the compilers of that build).
 set -euo pipefail
 : "${SOURCE:?}" "${BUILD:?}" "${PREFIX:?}" "${LUA:?}"
-unset LD_LIBRARY_PATH LUA_PATH LUA_CPATH
-T=$(mktemp -d "${TMPDIR:-/tmp}/ovrel-install.XXXXXX")
-trap 'rm -rf "$T"' EXIT
-P=$T/prefix
-failures=0
-
-# check WHAT WANT GOT
-check() {
-  [[ $3 == "$2" ]] && { echo "ok   $1"; return; }
-  printf 'FAIL %s\n     expected %q\n     got      %q\n' "$1" "$2" "$3"
-  failures=$((failures + 1))
-}
-
-cmake --install "$BUILD" --prefix "$P" >/dev/null
+source "$(dirname "$0")/prefix.sh"
 DESTDIR="$T/staged" cmake --install "$BUILD" >/dev/null
 "$(dirname "$0")/runpaths.sh" "$P" "$T/staged" >/dev/null || failures=$((failures + 1))
 check "DESTDIR stages the configured prefix" "ok" \
