@@ -5,7 +5,8 @@
 -- RESULTS_DIR holds core.csv (Google Benchmark, aggregates only), script.tsv
 -- (script_bench.lua), steps.tsv (read_steps.lua), startup.csv (hyperfine
 -- --export-csv) and machine.txt (name = value lines); clustered.tsv
--- (clustered.cpp) and the others below are optional.  CHART_DIR receives the data files for the chart.
+-- (clustered.cpp), engines.tsv (engines.lua) with engines.txt naming its run,
+-- and the others below are optional.  CHART_DIR receives the data files for the chart.
 local dir, out, chartdir = arg[1], arg[2], arg[3]
 
 local function lines(path)
@@ -174,6 +175,23 @@ for _, l in ipairs(optlines(dir .. "/churn.tsv")) do
   if f[1] == "churn" and #f == 9 then
     churn[#churn + 1] = {f[2]}
     for i = 3, 9 do churn[#churn][i - 1] = tonumber(f[i]) end
+  end
+end
+
+-- engines[i] = {name=, [workload .. " " .. keys .. " " .. n] = {table=, map=}}, each
+-- {med, min, max}, engines in file order (engines.lua); engines.txt names their run.
+local engines, engineindex = {}, {}
+for _, l in ipairs(optlines(dir .. "/engines.tsv")) do
+  local e, wl, keys, n, s, med, lo, hi = l:match(
+    "^([^\t]+)\t(%a+)\t(%a+)\t(%d+)\t(%a+)\t(%S+)\t(%S+)\t(%S+)$")
+  if e then
+    if not engineindex[e] then
+      engines[#engines + 1] = {name = e}
+      engineindex[e] = engines[#engines]
+    end
+    local row = wl .. " " .. keys .. " " .. n
+    engineindex[e][row] = engineindex[e][row] or {}
+    engineindex[e][row][s] = {tonumber(med), tonumber(lo), tonumber(hi)}
   end
 end
 
@@ -543,6 +561,51 @@ if #churn > 0 then
   w("|---|---:|---:|---:|---:|")
   for _, c in ipairs(churn) do
     w("| ", c[1], " | ", fmt(c[5]), " | ", fmt(c[6]), " | ", fmt(c[7]), " | ", fmt(c[8]), " |")
+  end
+  w("")
+end
+
+if #engines > 0 then
+  local info, order = {}, {}
+  local probe = io.open(dir .. "/engines.txt")
+  if probe then
+    probe:close()
+    info, order = keyvalues(dir .. "/engines.txt")
+  end
+  local versions = {}
+  for _, k in ipairs(order) do
+    if k:match("^lua") then versions[#versions + 1] = info[k] end
+  end
+  w("## Script level on each engine: a numhash map against the engine's own table")
+  w("")
+  w("Run: ", info.date or "?", ", ", info.processor or "?", ", commit ", info.commit or "?",
+    ", load (1, 5, 15 min) ", info["load before (1, 5, 15 min)"] or "?", " before and ",
+    info["load after (1, 5, 15 min)"] or "?", " after; ",
+    #versions > 0 and table.concat(versions, ", ") or "?", ".")
+  w("")
+  w("`bench/engines.lua` under each interpreter, with the module built for that engine")
+  w("(lua5.1 and LuaJIT load the 5.1 build). Nanoseconds per operation from `os.clock`")
+  w("(CPU time), median of ", info.repetitions or "?", " runs with the range [min, max]; in each run")
+  w("the table and the map take turns in one process. Write is `s[k] = v` of n keys")
+  w("into a fresh structure, the values made beforehand; read is `s[k]` of every key")
+  w("in shuffled order. Sequential keys are 1..n; random keys are the distinct")
+  w("non-integers `(i + math.random()) * 1024`, inserted in shuffled order, from each")
+  w("engine's own generator.")
+  w("")
+  w("| Engine | Workload | Keys | n | table | map | map/table |")
+  w("|---|---|---|---:|---:|---:|---:|")
+  for _, e in ipairs(engines) do
+    for _, wl in ipairs({"write", "read"}) do
+      for _, keys in ipairs({"sequential", "random"}) do
+        for _, n in ipairs({100000, 1000000}) do
+          local t = e[wl .. " " .. keys .. " " .. n]
+          if t and t.map and t.table then
+            w("| ", e.name, " | ", wl, " | ", keys, " | ", n, " | ", range(t.table), " | ",
+              range(t.map), " | ", ratio(t.map[1], t.table[1]), " |")
+          end
+        end
+      end
+    end
   end
   w("")
 end

@@ -6,7 +6,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-scripts/setup.sh libbenchmark-dev libabsl-dev libboost1.81-dev hyperfine gnuplot-nox lua-check
+scripts/setup.sh libbenchmark-dev libabsl-dev libboost1.81-dev hyperfine gnuplot-nox lua-check \
+  liblua5.2-dev liblua5.3-dev liblua5.4-dev
 
 build=build-bench
 bin=$build/bin
@@ -15,9 +16,9 @@ rm -rf "$results"
 mkdir -p "$results" docs
 
 if [[ ${BENCH_QUICK:-0} == 1 ]]; then
-  reps=3 min_time=0.02 script_reps=1 startup_runs=50 big_runs=3
+  reps=3 min_time=0.02 script_reps=1 startup_runs=50 big_runs=3 engine_reps=3 engine_largest=100000
 else
-  reps=5 min_time=0.1 script_reps=3 startup_runs=300 big_runs=10
+  reps=5 min_time=0.1 script_reps=3 startup_runs=300 big_runs=10 engine_reps=5 engine_largest=1000000
 fi
 
 echo "== build" >&2
@@ -49,6 +50,31 @@ echo "== table core against peers" >&2
 echo "== script level" >&2
 LUA_CPATH="$PWD/$bin/?.so" lua5.1 bench/script_bench.lua $script_reps > "$results/script.tsv"
 LUA_CPATH="$PWD/$bin/?.so" lua5.1 bench/read_steps.lua > "$results/steps.tsv"
+
+# The same reads and writes on every engine, each with its own module; lua5.1
+# and LuaJIT load the 5.1 one.  engines.txt names the run, so the section
+# can be moved to a page written by another run.
+echo "== script level on each engine" >&2
+for v in 5.2 5.3 5.4; do
+  cmake -S . -B build-bench-engine-$v -DOVREL_LUA=$v -DOVREL_TESTS=OFF -DCMAKE_BUILD_TYPE=Release >/dev/null
+  cmake --build build-bench-engine-$v -j2 >/dev/null
+done
+{
+  echo "date = $(date -u '+%Y-%m-%d %H:%M UTC')"
+  echo "processor = $(lscpu | sed -n 's/^Model name: *//p' | head -1)"
+  echo "commit = $(git rev-parse --short HEAD 2>/dev/null || echo unknown)"
+  echo "repetitions = $engine_reps"
+  echo "load before (1, 5, 15 min) = $(load)"
+} > "$results/engines.txt"
+for lua in lua5.1 luajit lua5.2 lua5.3 lua5.4; do
+  case $lua in
+    lua5.1 | luajit) cpath=$bin ;;
+    *) cpath=build-bench-engine-${lua#lua}/bin ;;
+  esac
+  echo "$lua = $($lua -v 2>&1 | head -1 | cut -d' ' -f1-2)" >> "$results/engines.txt"
+  LUA_CPATH="$PWD/$cpath/?.so" $lua bench/engines.lua $engine_reps $engine_largest >> "$results/engines.tsv"
+done
+echo "load after (1, 5, 15 min) = $(load)" >> "$results/engines.txt"
 
 # Sequential and clustered keys go to 10^7; a try-out stops at 2x10^6.
 echo "== sequential keys as n grows; large maps made and dropped" >&2
