@@ -12,11 +12,18 @@
 # The standalone launcher carries the whole engine (lua_static): every
 # member of the archive, since a module may call what the launcher never does.
 set(ovrel_engines 5.1 5.2 5.3 5.4)
-if(NOT DEFINED OVREL_LUA AND LUA_INCLUDE_DIR AND EXISTS ${LUA_INCLUDE_DIR}/lua.h)
-  file(STRINGS ${LUA_INCLUDE_DIR}/lua.h num REGEX "^#define[ \t]+LUA_VERSION_NUM[ \t]+[0-9]+")
+
+# lua_header_engine(DIR VAR): VAR is the engine of DIR/lua.h, as "5.3".
+function(lua_header_engine dir var)
+  file(STRINGS ${dir}/lua.h num REGEX "^#define[ \t]+LUA_VERSION_NUM[ \t]+[0-9]+")
   string(REGEX REPLACE ".*([0-9])0([0-9])$" "\\1.\\2" num "${num}")
-  if(num IN_LIST ovrel_engines)
-    set(OVREL_LUA ${num} CACHE STRING "Lua engine to build for: ${ovrel_engines}")
+  set(${var} ${num} PARENT_SCOPE)
+endfunction()
+
+if(NOT DEFINED OVREL_LUA AND LUA_INCLUDE_DIR AND EXISTS ${LUA_INCLUDE_DIR}/lua.h)
+  lua_header_engine(${LUA_INCLUDE_DIR} engine)
+  if(engine IN_LIST ovrel_engines)
+    set(OVREL_LUA ${engine} CACHE STRING "Lua engine to build for: ${ovrel_engines}")
   endif()
 endif()
 set(OVREL_LUA 5.1 CACHE STRING "Lua engine to build for: ${ovrel_engines}")
@@ -41,9 +48,8 @@ if(WIN32)
 endif()
 
 find_path(LUA_INCLUDE_DIR lua.h PATH_SUFFIXES lua${OVREL_LUA} REQUIRED)
-file(STRINGS ${LUA_INCLUDE_DIR}/lua.h num REGEX "^#define[ \t]+LUA_VERSION_NUM[ \t]+[0-9]+")
-string(REGEX MATCH "[0-9]+$" num "${num}")
-if(NOT num STREQUAL OVREL_LUA_NUM)
+lua_header_engine(${LUA_INCLUDE_DIR} engine)
+if(NOT engine STREQUAL OVREL_LUA)
   message(FATAL_ERROR "${LUA_INCLUDE_DIR}/lua.h is not Lua ${OVREL_LUA}'s "
                       "(install liblua${OVREL_LUA}-dev or set LUA_INCLUDE_DIR)")
 endif()

@@ -4,7 +4,8 @@
 #include <dlfcn.h>
 #include <stdio.h>
 
-int engine_running(void) {
+/* The engine the process runs, as a LUA_VERSION_NUM (LuaJIT's is 501). */
+static int engine_running(void) {
   /* Each mark names a function the engines before it lack; whatever holds
   ** a state and has none of them offers 5.1's interface (5.1, LuaJIT). */
   static const struct { const char *function; int engine; } marks[] = {

@@ -103,9 +103,6 @@ static_assert(OVREL_GLOBALSINDEX == LUA_GLOBALSINDEX, "the globals index is the 
 ** onto release. */
 #define ENGINE_CLOSE (OVREL_LUA >= 504)
 
-/* The engine a process runs, as a LUA_VERSION_NUM (LuaJIT's is 501). */
-int engine_running(void);
-
 /* Raises an error in L's engine, whichever it is, unless it is the one
 ** this runtime was built for.  Uses only operations that every engine
 ** has, with one meaning and one calling convention.  On Windows the
